@@ -1,0 +1,53 @@
+// Console keyboard and clock services, and the console's line output.
+//
+// The program talks to the operator only through these services, so that the
+// session and the transcription can be driven by scripts and by tests with an
+// injected keyboard, clock and output. The default services are the
+// platform's (console_posix.cpp / console_win32.cpp).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kal {
+
+class ConsoleServices {
+ public:
+  virtual ~ConsoleServices() = default;
+  // True when a key press is waiting; consumes nothing, never waits.
+  // When standard input is not a terminal this is always false.
+  virtual bool key_waiting() = 0;
+  // Waits for one key press and returns its character without echo; for
+  // keys without a character, a prefix byte (0 or 224) then the key code.
+  // At the end of input: a blank.
+  virtual char get_key() = 0;
+  virtual void sleep_ms(std::int32_t milliseconds) = 0;
+  virtual void time_of_day(std::int16_t& hour, std::int16_t& minute,
+                           std::int16_t& second, std::int16_t& hundredths) = 0;
+  virtual void date_today(std::int16_t& year, std::int16_t& month,
+                          std::int16_t& day) = 0;
+  // One line typed by the operator (echoed, without its line end; a trailing
+  // CR is removed). False at the end of input.
+  virtual bool read_line(std::string& line) = 0;
+  // One console line; the service adds the line end.
+  virtual void write_line(std::string_view line) = 0;
+};
+
+// The services in use: the platform's unless a test or tool installed others.
+ConsoleServices& console();
+// Installs `services` (not owned); nullptr restores the platform's.
+void set_console(ConsoleServices* services);
+
+// The routine names the rest of the program uses.
+bool KEY_WAITING();
+void GET_KEY(char& key);
+void SLEEP_MS(const std::int32_t& milliseconds);
+void TIME_OF_DAY(std::int16_t& hour, std::int16_t& minute, std::int16_t& second,
+                 std::int16_t& hundredths);
+void DATE_TODAY(std::int16_t& year, std::int16_t& month, std::int16_t& day);
+
+// Writes one console line.
+void put_line(std::string_view line);
+
+}  // namespace kal
