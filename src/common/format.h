@@ -78,6 +78,8 @@ class Value {
 // written by the program itself: a malformed format is a programming error
 // and is reported by the tests, not at run time.
 std::string write(std::string_view format, std::initializer_list<Value> values);
+// The same, appended to `out` (no temporary string for hot paths).
+void append(std::string& out, std::string_view format, std::initializer_list<Value> values);
 
 // ---- reads ---------------------------------------------------------------
 // Iw read of a whole field.

@@ -1,0 +1,639 @@
+#include "common/format.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace kal::fmt {
+namespace {
+
+std::string stars(int width) { return std::string(static_cast<std::size_t>(width > 0 ? width : 0), '*'); }
+
+// Right-aligns `body` in `width` characters, or asterisks when it is wider.
+void put_right(std::string& out, std::string_view body, int width) {
+  if (static_cast<int>(body.size()) > width) {
+    out.append(static_cast<std::size_t>(width > 0 ? width : 0), '*');
+    return;
+  }
+  out.append(static_cast<std::size_t>(width) - body.size(), ' ');
+  out.append(body);
+}
+
+void append_I(std::string& out, std::int64_t value, int width, int min_digits) {
+  char digits[32];
+  const std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, magnitude);
+  (void)ec;
+  std::string_view number(digits, static_cast<std::size_t>(end - digits));
+  if (min_digits == 0 && value == 0) {  // Iw.0 writes a zero as blanks
+    out.append(static_cast<std::size_t>(width > 0 ? width : 0), ' ');
+    return;
+  }
+  char body[64];
+  std::size_t n = 0;
+  if (value < 0) body[n++] = '-';
+  for (int pad = min_digits - static_cast<int>(number.size()); pad > 0 && n < 40; --pad) body[n++] = '0';
+  for (char c : number) body[n++] = c;
+  put_right(out, std::string_view(body, n), width);
+}
+
+void append_F(std::string& out, double value, int width, int decimals) {
+  if (!std::isfinite(value) || decimals < 0) {
+    out.append(stars(width));
+    return;
+  }
+  // Correctly rounded decimal of the exact binary value (ties to even).
+  char digits[400];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, std::fabs(value),
+                                 std::chars_format::fixed, decimals);
+  if (ec != std::errc()) {
+    out.append(stars(width));
+    return;
+  }
+  std::string_view number(digits, static_cast<std::size_t>(end - digits));
+  char body[420];
+  std::size_t n = 0;
+  if (value < 0) body[n++] = '-';  // also when the value rounds to zero
+  bool leading_zero = number.size() >= 2 && number[0] == '0' && number[1] == '.';
+  std::size_t needed = n + number.size() + (decimals == 0 ? 1 : 0);
+  if (leading_zero && static_cast<int>(needed) > width) {
+    number.remove_prefix(1);  // the optional zero goes first
+    leading_zero = false;
+  }
+  for (char c : number) body[n++] = c;
+  if (decimals == 0) body[n++] = '.';
+  put_right(out, std::string_view(body, n), width);
+}
+
+// Decimal exponent s of |value| rounded to `digits` significant digits:
+// 10^(s-1) <= rounded < 10^s. Also returns the digits.
+int rounded_exponent(double magnitude, int digits, std::string& mantissa) {
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific,
+                                 digits > 0 ? digits - 1 : 0);
+  (void)ec;
+  std::string_view text(buf, static_cast<std::size_t>(end - buf));
+  const auto e = text.find('e');
+  mantissa.clear();
+  for (char c : text.substr(0, e)) {
+    if (c != '.') mantissa.push_back(c);
+  }
+  int exponent = 0;
+  std::string_view exp_text = text.substr(e + 1);
+  if (!exp_text.empty() && exp_text[0] == '+') exp_text.remove_prefix(1);
+  std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exponent);
+  return exponent + 1;
+}
+
+void append_E(std::string& out, double value, int width, int decimals) {
+  if (!std::isfinite(value) || decimals <= 0) {
+    out.append(stars(width));
+    return;
+  }
+  std::string mantissa;
+  int exponent = 0;
+  if (value == 0.0) {
+    mantissa.assign(static_cast<std::size_t>(decimals), '0');
+  } else {
+    exponent = rounded_exponent(std::fabs(value), decimals, mantissa);
+  }
+  std::string body;
+  if (value < 0) body.push_back('-');
+  body += "0.";
+  body += mantissa;
+  const int magnitude = std::abs(exponent);
+  char exp_digits[8];
+  auto [end, ec] = std::to_chars(exp_digits, exp_digits + sizeof exp_digits, magnitude);
+  (void)ec;
+  std::string_view exp_text(exp_digits, static_cast<std::size_t>(end - exp_digits));
+  if (magnitude <= 99) {
+    body += 'E';
+    body += exponent < 0 ? '-' : '+';
+    if (exp_text.size() < 2) body += '0';
+    body += exp_text;
+  } else if (magnitude <= 999) {
+    body += exponent < 0 ? '-' : '+';
+    body += exp_text;
+  } else {
+    out.append(stars(width));
+    return;
+  }
+  if (static_cast<int>(body.size()) > width && body.size() >= 2 && body[body[0] == '-' ? 1 : 0] == '0') {
+    body.erase(body[0] == '-' ? 1 : 0, 1);  // the optional leading zero
+  }
+  put_right(out, body, width);
+}
+
+void append_G(std::string& out, double value, int width, int decimals) {
+  if (!std::isfinite(value) || decimals <= 0) {
+    out.append(stars(width));
+    return;
+  }
+  constexpr int kTrailing = 4;  // blanks standing in for the exponent
+  int s = 1;                    // a zero is edited as if it had one integer digit
+  if (value != 0.0) {
+    std::string mantissa;
+    s = rounded_exponent(std::fabs(value), decimals, mantissa);
+  }
+  if (s < 0 || s > decimals) {
+    append_E(out, value, width, decimals);
+    return;
+  }
+  append_F(out, value, width - kTrailing, decimals - s);
+  out.append(kTrailing, ' ');
+}
+
+void append_A(std::string& out, std::string_view text, int width) {
+  if (width < 0) {
+    out.append(text);
+  } else if (static_cast<int>(text.size()) >= width) {
+    out.append(text.substr(0, static_cast<std::size_t>(width)));
+  } else {
+    out.append(static_cast<std::size_t>(width) - text.size(), ' ');
+    out.append(text);
+  }
+}
+
+// ---- format strings --------------------------------------------------------
+
+struct Item {
+  char code = 0;  // 'I', 'F', 'E', 'G', 'A', 'X', or 'L' for a literal
+  int width = -1;
+  int digits = -1;  // m of Iw.m, d of Fw.d
+  std::string literal;
+};
+
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : text_(text) {}
+
+  bool parse(std::vector<Item>& items) {
+    if (!parse_list(items)) return false;
+    skip_blanks();
+    return pos_ == text_.size();
+  }
+
+ private:
+  bool parse_list(std::vector<Item>& items) {
+    for (;;) {
+      skip_blanks();
+      if (pos_ >= text_.size() || text_[pos_] == ')') return true;
+      if (!parse_item(items)) return false;
+      skip_blanks();
+      if (pos_ < text_.size() && text_[pos_] == ',') ++pos_;
+    }
+  }
+
+  bool parse_item(std::vector<Item>& items) {
+    const char c = text_[pos_];
+    if (c == '\'' || c == '"') {
+      const auto close = text_.find(c, pos_ + 1);
+      if (close == std::string_view::npos) return false;
+      Item item;
+      item.code = 'L';
+      item.literal = std::string(text_.substr(pos_ + 1, close - pos_ - 1));
+      items.push_back(std::move(item));
+      pos_ = close + 1;
+      return true;
+    }
+    int repeat = 1;
+    const bool has_count = read_number(repeat);
+    skip_blanks();
+    if (pos_ >= text_.size()) return false;
+    const char code = static_cast<char>(std::toupper(static_cast<unsigned char>(text_[pos_])));
+    if (code == '(') {
+      ++pos_;
+      std::vector<Item> group;
+      if (!parse_list(group) || pos_ >= text_.size() || text_[pos_] != ')') return false;
+      ++pos_;
+      for (int r = 0; r < repeat; ++r) items.insert(items.end(), group.begin(), group.end());
+      return true;
+    }
+    ++pos_;
+    Item item;
+    item.code = code;
+    switch (code) {
+      case 'X':
+        item.width = has_count ? repeat : 1;
+        items.push_back(item);
+        return true;
+      case 'A':
+        read_number(item.width);
+        break;
+      case 'I':
+        if (!read_number(item.width)) return false;
+        if (pos_ < text_.size() && text_[pos_] == '.') {
+          ++pos_;
+          if (!read_number(item.digits)) return false;
+        }
+        break;
+      case 'F':
+      case 'E':
+      case 'G':
+        if (!read_number(item.width)) return false;
+        if (pos_ >= text_.size() || text_[pos_] != '.') return false;
+        ++pos_;
+        if (!read_number(item.digits)) return false;
+        break;
+      default:
+        return false;
+    }
+    for (int r = 0; r < repeat; ++r) items.push_back(item);
+    return true;
+  }
+
+  bool read_number(int& value) {
+    const std::size_t start = pos_;
+    int v = 0;
+    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') {
+      v = v * 10 + (text_[pos_] - '0');
+      ++pos_;
+    }
+    if (pos_ == start) return false;
+    value = v;
+    return true;
+  }
+
+  void skip_blanks() {
+    while (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+struct StringHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+// Formats are few and fixed; each is parsed once.
+const std::vector<Item>& parsed(std::string_view format) {
+  static std::mutex lock;
+  static std::unordered_map<std::string, std::vector<Item>, StringHash, std::equal_to<>> cache;
+  std::lock_guard<std::mutex> guard(lock);
+  auto found = cache.find(format);
+  if (found != cache.end()) return found->second;
+  std::vector<Item> items;
+  if (!Parser(format).parse(items)) {
+    items.clear();
+    Item bad;
+    bad.code = 'L';
+    bad.literal = "<bad format: " + std::string(format) + ">";
+    items.push_back(bad);
+  }
+  return cache.emplace(std::string(format), std::move(items)).first->second;
+}
+
+void append_value(std::string& out, const Item& item, const Value& value) {
+  switch (item.code) {
+    case 'I':
+      if (value.kind() == Value::Kind::text) {
+        out.append(stars(item.width));
+      } else if (value.kind() == Value::Kind::real) {
+        const double r = value.real();
+        if (!std::isfinite(r) || std::fabs(r) > 9.0e18) {
+          out.append(stars(item.width));
+        } else {
+          append_I(out, static_cast<std::int64_t>(r), item.width, item.digits);
+        }
+      } else {
+        append_I(out, value.integer(), item.width, item.digits);
+      }
+      return;
+    case 'F':
+    case 'E':
+    case 'G': {
+      if (value.kind() == Value::Kind::text) {
+        out.append(stars(item.width));
+        return;
+      }
+      const double r = value.kind() == Value::Kind::real ? value.real()
+                                                          : static_cast<double>(value.integer());
+      if (item.code == 'F') append_F(out, r, item.width, item.digits);
+      if (item.code == 'E') append_E(out, r, item.width, item.digits);
+      if (item.code == 'G') append_G(out, r, item.width, item.digits);
+      return;
+    }
+    case 'A':
+      if (value.kind() != Value::Kind::text) {
+        out.append(stars(item.width < 0 ? 1 : item.width));
+      } else {
+        append_A(out, value.text(), item.width);
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+// ---- reads -----------------------------------------------------------------
+
+// Copies the non-blank characters of `field` into `out` (at most `cap`).
+std::size_t compact(std::string_view field, char* out, std::size_t cap) {
+  std::size_t n = 0;
+  for (char c : field) {
+    if (c == ' ') continue;
+    if (n == cap) return cap + 1;
+    out[n++] = c;
+  }
+  return n;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Builds the decimal text of an F field: sign, digits and point, with the
+// implied decimals put in when the field has no point. False when the field
+// holds anything else.
+template <typename Real>
+bool parse_real(std::string_view field, int decimals, Real& value) {
+  char text[160];
+  const std::size_t n = compact(field, text, 120);
+  if (n > 120) return false;
+  if (n == 0) {
+    value = 0;
+    return true;
+  }
+  std::size_t pos = 0;
+  bool negative = false;
+  if (text[0] == '+' || text[0] == '-') {
+    negative = text[0] == '-';
+    pos = 1;
+  }
+  std::string_view body(text + pos, n - pos);
+  std::size_t digit_count = 0;
+  std::size_t points = 0;
+  for (char c : body) {
+    if (is_digit(c)) {
+      ++digit_count;
+    } else if (c == '.') {
+      ++points;
+    } else {
+      return false;
+    }
+  }
+  if (points > 1) return false;
+  if (digit_count == 0) return false;
+  char number[200];
+  std::size_t m = 0;
+  if (points == 1) {
+    for (char c : body) number[m++] = c;
+    if (number[0] == '.') {  // from_chars wants a digit before the point
+      for (std::size_t i = m; i > 0; --i) number[i] = number[i - 1];
+      number[0] = '0';
+      ++m;
+    }
+  } else {
+    const int d = decimals < 0 ? 0 : decimals;
+    const int whole = static_cast<int>(body.size()) - d;
+    if (whole > 0) {
+      for (int i = 0; i < whole; ++i) number[m++] = body[static_cast<std::size_t>(i)];
+    } else {
+      number[m++] = '0';
+    }
+    number[m++] = '.';
+    for (int i = whole; i < 0; ++i) number[m++] = '0';
+    for (int i = whole > 0 ? whole : 0; i < static_cast<int>(body.size()); ++i) {
+      number[m++] = body[static_cast<std::size_t>(i)];
+    }
+  }
+  Real parsed_value{};
+  auto [end, ec] = std::from_chars(number, number + m, parsed_value, std::chars_format::fixed);
+  if (ec != std::errc() || end != number + m) return false;
+  value = negative ? -parsed_value : parsed_value;
+  return true;
+}
+
+bool parse_int(std::string_view field, std::int32_t& value) {
+  char text[160];
+  const std::size_t n = compact(field, text, 120);
+  if (n > 120) return false;
+  if (n == 0) {
+    value = 0;
+    return true;
+  }
+  std::size_t pos = 0;
+  bool negative = false;
+  if (text[0] == '+' || text[0] == '-') {
+    negative = text[0] == '-';
+    pos = 1;
+  }
+  if (pos == n) return false;
+  std::int64_t v = 0;
+  for (std::size_t i = pos; i < n; ++i) {
+    if (!is_digit(text[i])) return false;
+    v = v * 10 + (text[i] - '0');
+    if (v > 2147483648LL) return false;
+  }
+  if (negative) v = -v;
+  if (v > 2147483647LL || v < -2147483648LL) return false;
+  value = static_cast<std::int32_t>(v);
+  return true;
+}
+
+// The field of `width` columns at `pos` (blanks past the end of the record).
+std::string_view field_at(std::string_view record, std::size_t pos, int width, std::string& scratch) {
+  const std::size_t w = static_cast<std::size_t>(width);
+  if (pos + w <= record.size()) return record.substr(pos, w);
+  scratch.assign(w, ' ');
+  if (pos < record.size()) scratch.replace(0, record.size() - pos, record.substr(pos));
+  return scratch;
+}
+
+// The first item of a free-form text: its characters, or a keep/empty mark.
+FreeRead free_item(std::string_view text, std::string_view& item) {
+  std::size_t pos = 0;
+  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  if (pos == text.size()) return FreeRead::empty;
+  if (text[pos] == '/' || text[pos] == ',') return FreeRead::keep;
+  std::size_t end = pos;
+  while (end < text.size() && text[end] != ' ' && text[end] != '\t' && text[end] != ',' &&
+         text[end] != '/') {
+    ++end;
+  }
+  item = text.substr(pos, end - pos);
+  return FreeRead::value;
+}
+
+}  // namespace
+
+// ---- public API ------------------------------------------------------------
+
+std::string I(std::int64_t value, int width, int min_digits) {
+  std::string out;
+  append_I(out, value, width, min_digits);
+  return out;
+}
+
+std::string F(double value, int width, int decimals) {
+  std::string out;
+  append_F(out, value, width, decimals);
+  return out;
+}
+
+std::string E(double value, int width, int decimals) {
+  std::string out;
+  append_E(out, value, width, decimals);
+  return out;
+}
+
+std::string G(double value, int width, int decimals) {
+  std::string out;
+  append_G(out, value, width, decimals);
+  return out;
+}
+
+std::string A(std::string_view text, int width) {
+  std::string out;
+  append_A(out, text, width);
+  return out;
+}
+
+std::string A(std::string_view text) { return std::string(text); }
+
+std::string X(int count) { return std::string(static_cast<std::size_t>(count > 0 ? count : 0), ' '); }
+
+void append(std::string& out, std::string_view format, std::initializer_list<Value> values) {
+  const std::vector<Item>& items = parsed(format);
+  auto next = values.begin();
+  for (const Item& item : items) {
+    switch (item.code) {
+      case 'L':
+        out.append(item.literal);
+        break;
+      case 'X':
+        out.append(static_cast<std::size_t>(item.width), ' ');
+        break;
+      default:
+        if (next == values.end()) return;  // the values end the record
+        append_value(out, item, *next++);
+        break;
+    }
+  }
+}
+
+std::string write(std::string_view format, std::initializer_list<Value> values) {
+  std::string out;
+  append(out, format, values);
+  return out;
+}
+
+bool read_int(std::string_view field, std::int32_t& value) { return parse_int(field, value); }
+
+bool read_real(std::string_view field, int decimals, float& value) {
+  return parse_real(field, decimals, value);
+}
+
+bool read_real(std::string_view field, int decimals, double& value) {
+  return parse_real(field, decimals, value);
+}
+
+bool read(std::string_view record, std::string_view format, std::initializer_list<Target> targets) {
+  const std::vector<Item>& items = parsed(format);
+  auto next = targets.begin();
+  std::size_t pos = 0;
+  std::string scratch;
+  for (const Item& item : items) {
+    if (item.code == 'X') {
+      pos += static_cast<std::size_t>(item.width);
+      continue;
+    }
+    if (item.code == 'L') return false;  // literals have no place in a read
+    if (next == targets.end()) return true;
+    const Target& target = *next++;
+    const int width = item.width < 0 ? 0 : item.width;
+    const std::string_view field = field_at(record, pos, width, scratch);
+    pos += static_cast<std::size_t>(width);
+    bool ok = false;
+    switch (item.code) {
+      case 'I':
+        ok = target.kind() == Target::Kind::integer && parse_int(field, *target.integer());
+        break;
+      case 'F':
+      case 'E':
+      case 'G':
+        if (target.kind() == Target::Kind::real32) ok = parse_real(field, item.digits, *target.real32());
+        if (target.kind() == Target::Kind::real64) ok = parse_real(field, item.digits, *target.real64());
+        break;
+      case 'A':
+        if (target.kind() == Target::Kind::text) {
+          target.text()->assign(field);
+          ok = true;
+        }
+        break;
+      default:
+        break;
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+FreeRead read_free_int(std::string_view text, std::int32_t& value) {
+  std::string_view item;
+  const FreeRead kind = free_item(text, item);
+  if (kind != FreeRead::value) return kind;
+  std::int32_t v = 0;
+  for (char c : item) {
+    if (!is_digit(c) && c != '+' && c != '-') return FreeRead::bad;
+  }
+  if (!parse_int(item, v)) return FreeRead::bad;
+  value = v;
+  return FreeRead::value;
+}
+
+FreeRead read_free_real(std::string_view text, float& value) {
+  std::string_view item;
+  const FreeRead kind = free_item(text, item);
+  if (kind != FreeRead::value) return kind;
+  std::string number(item);
+  if (!number.empty() && number[0] == '+') number.erase(0, 1);
+  for (char& c : number) {
+    if (c == 'd' || c == 'D') c = 'e';
+  }
+  if (number.empty()) return FreeRead::bad;
+  float v = 0;
+  auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), v);
+  if (ec != std::errc() || end != number.data() + number.size() || !std::isfinite(v)) {
+    return FreeRead::bad;
+  }
+  value = v;
+  return FreeRead::value;
+}
+
+FreeLine& FreeLine::text(std::string_view t) {
+  line_.append(t);
+  return *this;
+}
+
+FreeLine& FreeLine::i32(std::int32_t v) {
+  append_I(line_, v, 12, -1);
+  return *this;
+}
+
+FreeLine& FreeLine::i16(std::int16_t v) {
+  append_I(line_, v, 7, -1);
+  return *this;
+}
+
+FreeLine& FreeLine::logical(bool v) {
+  line_.append(v ? " T" : " F");
+  return *this;
+}
+
+FreeLine& FreeLine::real(float v) {
+  append_G(line_, v, 15, 7);
+  return *this;
+}
+
+FreeLine& FreeLine::dbl(double v) {
+  append_G(line_, v, 25, 16);
+  return *this;
+}
+
+}  // namespace kal::fmt
