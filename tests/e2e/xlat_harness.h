@@ -1,0 +1,75 @@
+// Runs the kalxlat executable the way a field crew does: in a folder of its
+// own, with a RAW file written there, answers on standard input, and the
+// console captured. Helpers list and read the files it leaves behind.
+#pragma once
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kal::xtest {
+
+// A fresh folder under the system temp folder, removed with everything in it
+// when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Full path of `name` inside the folder.
+  std::string file(std::string_view name) const;
+
+ private:
+  std::string path_;
+};
+
+struct XlatRun {
+  int status = -1;         // exit status; -1 when the program did not exit normally
+  bool timed_out = false;  // killed after the time limit
+  std::string out;         // everything written to standard output
+  std::string err;         // everything written to standard error
+  std::vector<std::string> lines;  // `out` split at line feeds
+
+  bool has_line(std::string_view line) const;
+  bool has_line_containing(std::string_view text) const;
+  int count_lines_containing(std::string_view text) const;
+  // Index of the first line equal to `line` at or after `from`, -1 if none.
+  int index_of(std::string_view line, int from = 0) const;
+  int index_containing(std::string_view text, int from = 0) const;
+};
+
+// Path of the executable under test.
+std::string kalxlat_path();
+
+// Runs kalxlat with `args` in folder `cwd`, feeding `input` on standard input
+// (then end of input).
+XlatRun run_kalxlat(const std::string& cwd, const std::vector<std::string>& args,
+                    const std::string& input = "");
+
+// Files.
+void write_file(const std::string& path, std::string_view bytes);
+// RAW lines joined with `eol` after every line.
+std::string raw_text(const std::vector<std::string>& lines, std::string_view eol = "\n");
+bool file_exists(const std::string& path);
+std::string read_file(const std::string& path);
+// Text file split at line feeds; the final line feed ends the last line.
+std::vector<std::string> read_lines(const std::string& path);
+// Names of the entries directly inside `dir`.
+std::set<std::string> list_files(const std::string& dir);
+
+// NMEA: the sentence body (without "$" and "*") followed by "*" and its
+// two-digit upper-case hexadecimal XOR checksum.
+std::string with_checksum(std::string_view body);
+
+// Left-justified or right-justified padding helpers for building RAW records.
+std::string right(std::string_view text, std::size_t width);
+std::string left(std::string_view text, std::size_t width);
+
+// `text` repeated into lines for readable failure messages.
+std::string numbered(const std::vector<std::string>& lines);
+
+}  // namespace kal::xtest
