@@ -45,6 +45,11 @@ const IntCase kIntCases[] = {
     {-2147483648LL, 12, -1, " -2147483648"},
     {-2147483648LL, 11, -1, "-2147483648"},
     {-2147483648LL, 10, -1, "**********"},
+    // 64-bit extremes: the most negative value has no positive twin.
+    {std::numeric_limits<std::int64_t>::min(), 20, -1, "-9223372036854775808"},
+    {std::numeric_limits<std::int64_t>::min(), 19, -1, "*******************"},
+    {std::numeric_limits<std::int64_t>::max(), 20, -1, " 9223372036854775807"},
+    {std::numeric_limits<std::int64_t>::min(), 22, 20, " -09223372036854775808"},
     // Iw.m: at least m digits, zero-filled, the sign in front of the zeros.
     {7, 5, 3, "  007"},
     {-7, 5, 3, " -007"},
@@ -138,6 +143,16 @@ const RealCase kFixedCases[] = {
     {kNaN, 8, 2, "********"},
     {kInf, 8, 2, "********"},
     {-kInf, 5, 1, "*****"},
+    // More cases at the edges.
+    {-0.4, 4, 0, " -0."},     // rounds to zero, keeps its sign
+    {0.0625, 5, 3, "0.062"},  // exact ties deeper in the digits
+    {0.1875, 5, 3, "0.188"},
+    {1.0e-300, 10, 2, "      0.00"},
+    {-1.0e-300, 10, 2, "     -0.00"},
+    {4.9406564584124654e-324, 6, 2, "  0.00"},  // the smallest subnormal
+    // 0.1 written with every one of the 55 decimals of its binary value.
+    {0.1, 60, 55, "   0.1000000000000000055511151231257827021181583404541015625"},
+    {0.1, 61, 58, " 0.1000000000000000055511151231257827021181583404541015625000"},
 };
 
 TEST(FormatF, TableOfCases) {
@@ -168,6 +183,10 @@ const FloatCase kFloatFixedCases[] = {
     {0.12f, 12, 10, "0.1199999973"},
     {0.1f, 5, 2, " 0.10"},
     {-0.1f, 13, 10, "-0.1000000015"},
+    {16777216.0f, 12, 1, "  16777216.0"},
+    // The largest float, 340282346638528859811704183484516925440 (39 digits).
+    {std::numeric_limits<float>::max(), 41, 0, " 340282346638528859811704183484516925440."},
+    {std::numeric_limits<float>::max(), 39, 0, "***************************************"},
 };
 
 TEST(FormatF, FloatsPrintTheirExactBinaryValue) {
@@ -193,6 +212,10 @@ const RealCase kExponentCases[] = {
     {1.0, 6, 4, "******"},  // "0.1000E+01" needs ten columns
     {kNaN, 10, 3, "**********"},
     {-kInf, 10, 3, "**********"},
+    // Ties to even in the digits kept.
+    {0.125, 9, 2, " 0.12E+00"},
+    {0.375, 9, 2, " 0.38E+00"},
+    {0.5, 9, 2, " 0.50E+00"},
 };
 
 TEST(FormatE, TableOfCases) {
@@ -229,6 +252,13 @@ const RealCase kGeneralCases[] = {
     {0.99999996, 15, 7, "   1.000000    "},
     {0.1, 15, 7, "  0.1000000    "},
     {kNaN, 15, 7, "***************"},
+    // G10.3: F6.(3-k) + 4 blanks inside 0.1 <= |x| < 1000.
+    {999.4, 10, 3, "  999.    "},      // 999.39999... -> 999 -> k=3 -> F6.0
+    {999.5, 10, 3, " 0.100E+04"},      // exact tie 999|.5 -> even 1000 -> E10.3
+    {998.5, 10, 3, "  998.    "},      // exact tie -> even 998
+    {1000.0, 10, 3, " 0.100E+04"},
+    {1.5, 10, 3, "  1.50    "},        // k=1 -> F6.2
+    {0.5, 10, 3, " 0.500    "},        // k=0 -> F6.3
     // G25.16: F21.(16-k) + 4 blanks
     // 0.1 = 0.1000000000000000055511... -> 16 digits 0.1000000000000000
     {0.1, 25, 16, "   0.1000000000000000    "},
@@ -256,6 +286,8 @@ const FloatCase kFloatGeneralCases[] = {
     {1.0e10f, 15, 7, "  0.1000000E+11"},
     {0.09999999f, 15, 7, "  0.9999999E-01"},
     {-0.4f, 15, 7, " -0.4000000    "},
+    // 1e-40f is subnormal: 9.99994610111...E-41 -> 0.9999946E-40
+    {1.0e-40f, 15, 7, "  0.9999946E-40"},
 };
 
 TEST(FormatG, FloatsFromTheirExactBinaryValue) {

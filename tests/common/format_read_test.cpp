@@ -191,6 +191,12 @@ TEST(ReadLayout, ColumnsPastTheEndReadAsBlanks) {
   std::string text;
   ASSERT_TRUE(read("AB", "A6", {text}));
   EXPECT_EQ(text, "AB    ");
+
+  // The missing columns are blanks, not zeros: "12" plus three blank columns
+  // is 0.12 in F5.2, not 120.00.
+  float value = 0.0f;
+  ASSERT_TRUE(read("XX$12", "3X,F5.2", {value}));
+  EXPECT_EQ(value, 0.12f);
 }
 
 TEST(ReadLayout, FailureKeepsEarlierFieldsAndLeavesLaterOnes) {
@@ -278,6 +284,8 @@ const FreeIntCase kFreeInts[] = {
     {"/", FreeRead::keep, kUntouched},
     {"  /", FreeRead::keep, kUntouched},
     {",5", FreeRead::keep, kUntouched},  // a null first item
+    {"  ,5", FreeRead::keep, kUntouched},
+    {"  12  ", FreeRead::value, 12},
     {"", FreeRead::empty, kUntouched},
     {"    ", FreeRead::empty, kUntouched},
     {"abc", FreeRead::bad, 0},
@@ -285,6 +293,7 @@ const FreeIntCase kFreeInts[] = {
     {"1.5", FreeRead::bad, 0},   // not an integer
     {"--1", FreeRead::bad, 0},
     {"99999999999", FreeRead::bad, 0},  // beyond 32 bits
+    {"-", FreeRead::bad, 0},            // a sign without digits
 };
 
 TEST(FreeReadInt, TableOfTexts) {
@@ -321,6 +330,8 @@ const FreeRealCase kFreeReals[] = {
     {"abc", FreeRead::bad, 0},
     {"1.2.3", FreeRead::bad, 0},
     {"0.4m", FreeRead::bad, 0},
+    {".", FreeRead::bad, 0},  // a point without digits
+    {"-", FreeRead::bad, 0},
 };
 
 TEST(FreeReadReal, TableOfTexts) {

@@ -46,6 +46,9 @@ TEST(FormatWrite, TableOfRecords) {
       {"unsigned beyond int32", [] { return write("I10", {4000000000u}); }, "4000000000"},
       {"64-bit integer", [] { return write("I11", {9000000000LL}); }, " 9000000000"},
       {"too wide in a record", [] { return write("I2,I3,I2", {1, 1234, 2}); }, " 1*** 2"},
+      // Output stops at the first data descriptor that has no value left;
+      // the literal before it is still written.
+      {"fewer values than fields", [] { return write("I3,' x',I3,' y'", {1}); }, "  1 x"},
       {"std::string value", [] { return write("A5", {std::string("XYZ")}); }, "  XYZ"},
   };
   for (const auto& c : cases) {
@@ -77,6 +80,15 @@ TEST(FormatWrite, StationLineOfTheXyzShape) {
                                "  -75.123457" + " " + "  123.5" + " " + " 2";
   EXPECT_EQ(got, expected);
   EXPECT_EQ(got.size(), 6u + 6 + 12 * 9 + 2 + 6 + 7 + 7 + 7 + 1 + 4 + 16 + 1 + 12 + 12 + 1 + 12 + 1 + 7 + 1 + 2);
+}
+
+// A double needing a three-digit exponent still takes its 25 columns with
+// all 16 digits; how the exponent is spelled is the layer's own choice.
+TEST(FreeLine, DoubleWithThreeDigitExponentKeepsItsWidth) {
+  const std::string line = FreeLine().dbl(1.0e-300).str();
+  EXPECT_EQ(line.size(), 26u);
+  EXPECT_NE(line.find("0.1000000000000000"), std::string::npos) << line;
+  EXPECT_EQ(line.substr(line.size() - 4), "-299") << line;
 }
 
 // ---- free-form console lines ------------------------------------------------------
@@ -111,6 +123,7 @@ TEST(FreeLine, TableOfLines) {
       {"real32 as G15.7", [] { return FreeLine().text("Sensor Height from command line=").real(0.4f).str(); },
        " Sensor Height from command line=  0.4000000    "},
       {"large real32 in exponent form", [] { return FreeLine().real(1.0e10f).str(); }, "   0.1000000E+11"},
+      {"negative real32", [] { return FreeLine().real(-2.5f).str(); }, "   -2.500000    "},
       {"real32 zero", [] { return FreeLine().real(0.0f).str(); }, "    0.000000    "},
       // 0.15f is 0.15000000596...: seven digits give 0.1500000
       {"real32 from its binary value", [] { return FreeLine().real(0.15f).str(); }, "   0.1500000    "},
