@@ -1,0 +1,269 @@
+// Serial devices and reader threads on Windows: the communications
+// interface with overlapped I/O. Platform error numbers are GetLastError
+// values. Ports 1-9 open as "COM<n>:", higher numbers through the
+// "\\.\COM<n>" form that every port number needs there.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <memory>
+#include <new>
+#include <string>
+
+#include "link/serial_device.h"
+#include "link/serial_port.h"
+
+namespace kal {
+
+std::string serial_device_name(std::int32_t port) {
+  // A device name, not console output: plain decimal digits.
+  if (port >= 0 && port <= 9) return "COM" + std::to_string(port) + ":";
+  return "\\\\.\\COM" + std::to_string(port);
+}
+
+std::string serial_error_text(std::int32_t status) {
+  char text[512] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, static_cast<DWORD>(status), 0, text, sizeof text,
+                                 nullptr);
+  std::string result(text, n);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
+                             result.back() == ' ' || result.back() == '.'))
+    result.pop_back();
+  return result;
+}
+
+namespace serial_detail {
+namespace {
+
+std::int32_t last_error() { return static_cast<std::int32_t>(GetLastError()); }
+
+class Win32Device final : public SerialDevice {
+ public:
+  explicit Win32Device(HANDLE handle) : handle_(handle) {}
+  ~Win32Device() override { close(); }
+
+  std::int32_t purge_all() override {
+    return PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)
+               ? 0
+               : last_error();
+  }
+
+  std::int32_t get_line(LineSettings& settings) override {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle_, &dcb)) return last_error();
+    settings.baud = static_cast<std::int32_t>(dcb.BaudRate);
+    settings.parity = dcb.fParity ? static_cast<std::int32_t>(dcb.Parity) : 0;
+    settings.data_bits = static_cast<std::int32_t>(dcb.ByteSize);
+    settings.stop_bits = static_cast<std::int32_t>(dcb.StopBits);
+    return 0;
+  }
+
+  std::int32_t set_line(const LineSettings& settings) override {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle_, &dcb)) return last_error();
+    dcb.ByteSize = static_cast<BYTE>(settings.data_bits);
+    dcb.StopBits = static_cast<BYTE>(settings.stop_bits);
+    dcb.BaudRate = static_cast<DWORD>(settings.baud);
+    dcb.fParity = settings.parity != 0 ? TRUE : FALSE;
+    dcb.Parity = static_cast<BYTE>(settings.parity);
+    return SetCommState(handle_, &dcb) ? 0 : last_error();
+  }
+
+  std::int32_t get_timeouts(Timeouts& timeouts) override {
+    COMMTIMEOUTS t{};
+    if (!GetCommTimeouts(handle_, &t)) return last_error();
+    timeouts.read_interval = t.ReadIntervalTimeout;
+    timeouts.read_total_multiplier = t.ReadTotalTimeoutMultiplier;
+    timeouts.read_total_constant = t.ReadTotalTimeoutConstant;
+    timeouts.write_total_multiplier = t.WriteTotalTimeoutMultiplier;
+    timeouts.write_total_constant = t.WriteTotalTimeoutConstant;
+    return 0;
+  }
+
+  std::int32_t set_timeouts(const Timeouts& timeouts) override {
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = timeouts.read_interval;
+    t.ReadTotalTimeoutMultiplier = timeouts.read_total_multiplier;
+    t.ReadTotalTimeoutConstant = timeouts.read_total_constant;
+    t.WriteTotalTimeoutMultiplier = timeouts.write_total_multiplier;
+    t.WriteTotalTimeoutConstant = timeouts.write_total_constant;
+    return SetCommTimeouts(handle_, &t) ? 0 : last_error();
+  }
+
+  std::int32_t write(const char* data, std::int32_t n, std::int32_t& sent) override {
+    sent = 0;
+    OVERLAPPED io{};
+    io.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (io.hEvent == nullptr) return last_error();
+    DWORD done = 0;
+    std::int32_t status = 0;
+    if (!WriteFile(handle_, data, static_cast<DWORD>(n), &done, &io)) {
+      if (GetLastError() != ERROR_IO_PENDING)
+        status = last_error();
+      else if (!GetOverlappedResult(handle_, &io, &done, TRUE))
+        status = last_error();
+    }
+    CloseHandle(io.hEvent);
+    sent = static_cast<std::int32_t>(done);
+    return status;
+  }
+
+  std::int32_t reader_begin(std::uint32_t total_multiplier, std::uint32_t total_constant) override {
+    COMMTIMEOUTS t{};
+    if (!GetCommTimeouts(handle_, &t)) return last_error();
+    t.ReadTotalTimeoutMultiplier = total_multiplier;
+    t.ReadTotalTimeoutConstant = total_constant;
+    if (!SetCommTimeouts(handle_, &t)) return last_error();
+    reader_event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    return reader_event_ != nullptr ? 0 : last_error();
+  }
+
+  std::int32_t reader_read(char* buffer, std::int32_t capacity, std::int32_t& got) override {
+    got = 0;
+    OVERLAPPED io{};
+    io.hEvent = reader_event_;
+    ResetEvent(reader_event_);
+    DWORD done = 0;
+    if (!ReadFile(handle_, buffer, static_cast<DWORD>(capacity), &done, &io)) {
+      if (GetLastError() != ERROR_IO_PENDING) return last_error();
+      if (!GetOverlappedResult(handle_, &io, &done, TRUE)) {
+        // A read cut short by the stop's receive abort is no device error.
+        return GetLastError() == ERROR_OPERATION_ABORTED ? 0 : last_error();
+      }
+    }
+    got = static_cast<std::int32_t>(done);
+    return 0;
+  }
+
+  void reader_end() override {
+    if (reader_event_ != nullptr) CloseHandle(reader_event_);
+    reader_event_ = nullptr;
+  }
+
+  void interrupt_reader() override { PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR); }
+
+  std::int32_t close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return 0;
+    const std::int32_t status = CloseHandle(handle_) ? 0 : last_error();
+    handle_ = INVALID_HANDLE_VALUE;
+    return status;
+  }
+
+ private:
+  HANDLE handle_;
+  HANDLE reader_event_ = nullptr;
+};
+
+// Binary transfers, no flow control, 8N1; the rate is left as found.
+std::int32_t make_raw(HANDLE handle) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(handle, &dcb)) return last_error();
+  dcb.fBinary = TRUE;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fAbortOnError = FALSE;
+  dcb.ByteSize = 8;
+  dcb.fParity = FALSE;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  return SetCommState(handle, &dcb) ? 0 : last_error();
+}
+
+class Win32ReaderThread final : public ReaderThread {
+ public:
+  explicit Win32ReaderThread(HANDLE thread) : thread_(thread) {}
+  ~Win32ReaderThread() override { abandon(); }
+
+  Wait wait(std::uint32_t milliseconds, std::int32_t& error) override {
+    error = 0;
+    switch (WaitForSingleObject(thread_, milliseconds)) {
+      case WAIT_OBJECT_0:
+        abandon();  // ended: only the handle is left to close
+        return Wait::ended;
+      case WAIT_TIMEOUT:
+        return Wait::timed_out;
+      default:
+        error = last_error();
+        return Wait::failed;
+    }
+  }
+
+  // The thread is never terminated: a forced end could leave the heap or a
+  // lock in an undefined state. It finishes on its own.
+  void abandon() override {
+    if (thread_ != nullptr) CloseHandle(thread_);
+    thread_ = nullptr;
+  }
+
+ private:
+  HANDLE thread_;
+};
+
+DWORD WINAPI reader_entry(LPVOID argument) {
+  std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
+  (*body)();
+  return 0;
+}
+
+}  // namespace
+
+std::int32_t open_serial_device(std::int32_t port, std::unique_ptr<SerialDevice>& device) {
+  const std::string name = serial_device_name(port);
+  HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_error();
+  const std::int32_t status = make_raw(handle);
+  if (status != 0) {
+    CloseHandle(handle);
+    return status;
+  }
+  device.reset(new (std::nothrow) Win32Device(handle));
+  if (!device) {
+    CloseHandle(handle);
+    return kSerialNoMemory;
+  }
+  return 0;
+}
+
+std::int32_t device_gone_status() { return ERROR_INVALID_HANDLE; }
+
+std::int32_t start_reader_thread(std::function<void()> body,
+                                 std::unique_ptr<ReaderThread>& thread) {
+  auto* argument = new (std::nothrow) std::function<void()>(std::move(body));
+  if (argument == nullptr) return kSerialNoMemory;
+  DWORD id = 0;
+  HANDLE handle = CreateThread(nullptr, 0, reader_entry, argument, CREATE_SUSPENDED, &id);
+  if (handle == nullptr) {
+    const std::int32_t status = last_error();
+    delete argument;
+    return status;
+  }
+  SetThreadPriority(handle, THREAD_PRIORITY_TIME_CRITICAL);  // a refusal is harmless
+  thread.reset(new (std::nothrow) Win32ReaderThread(handle));
+  if (!thread || ResumeThread(handle) == static_cast<DWORD>(-1)) {
+    const std::int32_t status = thread ? last_error() : kSerialNoMemory;
+    // The thread never ran a single instruction of ours: ending it here is
+    // safe, and it takes nothing with it but its argument.
+    TerminateThread(handle, 0);
+    if (!thread) CloseHandle(handle);
+    thread.reset();
+    delete argument;
+    return status;
+  }
+  return 0;
+}
+
+}  // namespace serial_detail
+}  // namespace kal
