@@ -2,10 +2,16 @@
 //
 // On a terminal, keys are read unbuffered and without echo while the program
 // waits for them, and the terminal settings are restored on every exit path
-// (normal exit, Ctrl-C, SIGTERM). When standard input is not a terminal, no
-// key is ever "waiting" (polling loops must not swallow scripted answers),
-// GET_KEY and line reads take the next bytes in order, and at the end of
-// input GET_KEY gives a blank.
+// (normal exit, Ctrl-C, SIGTERM, SIGHUP, SIGQUIT; Ctrl-Z restores them until
+// the program is continued). Cursor and function keys arrive as escape
+// sequences; they are delivered as a prefix byte (224, or 0 for keys without
+// a known code) and a key code, as the operator's other consoles do, so that
+// no such key reads as a letter (F2 sends ESC O Q, which must not quit).
+//
+// When standard input is not a terminal, no key is ever "waiting" (polling
+// loops must not swallow scripted answers), GET_KEY and line reads take the
+// next bytes in order, and at the end of input GET_KEY gives a blank and a
+// line read reports the end, so nothing waits or spins.
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
@@ -23,39 +29,81 @@
 namespace kal {
 namespace {
 
+constexpr char kEscape = 27;
+constexpr char kExtendedPrefix = static_cast<char>(224);
+constexpr char kFunctionPrefix = 0;
+// How long the rest of an escape sequence may take to arrive.
+constexpr int kSequenceGapMs = 30;
+
 struct termios saved_termios;
-bool termios_saved = false;
-bool raw_mode = false;
+volatile sig_atomic_t termios_saved = 0;
+volatile sig_atomic_t raw_mode = 0;
 
 void restore_terminal() {
   if (termios_saved && raw_mode) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_termios);
-    raw_mode = false;
+    raw_mode = 0;
   }
 }
 
+void set_handler(int sig, void (*handler)(int)) {
+  struct sigaction action{};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaction(sig, &action, nullptr);
+}
+
+// Restores the terminal, then lets the signal do what it normally does.
 extern "C" void on_fatal_signal(int sig) {
   restore_terminal();
-  signal(sig, SIG_DFL);
+  set_handler(sig, SIG_DFL);
   raise(sig);
+}
+
+struct termios raw_termios() {
+  struct termios raw = saved_termios;
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  return raw;
+}
+
+// Ctrl-Z: give the shell its terminal back; on continue, take it again.
+extern "C" void on_stop_signal(int sig) {
+  const int saved_errno = errno;
+  const bool was_raw = raw_mode != 0;
+  restore_terminal();
+  set_handler(sig, SIG_DFL);
+  raise(sig);  // stops here until SIGCONT
+  set_handler(sig, on_stop_signal);
+  if (was_raw) {
+    const struct termios raw = raw_termios();
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) raw_mode = 1;
+  }
+  errno = saved_errno;
 }
 
 void enter_raw_mode() {
   if (raw_mode || !isatty(STDIN_FILENO)) return;
   if (!termios_saved) {
     if (tcgetattr(STDIN_FILENO, &saved_termios) != 0) return;
-    termios_saved = true;
+    termios_saved = 1;
     std::atexit(restore_terminal);
-    signal(SIGINT, on_fatal_signal);
-    signal(SIGTERM, on_fatal_signal);
-    signal(SIGHUP, on_fatal_signal);
-    signal(SIGQUIT, on_fatal_signal);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) set_handler(sig, on_fatal_signal);
+    set_handler(SIGTSTP, on_stop_signal);
   }
-  struct termios raw = saved_termios;
-  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) raw_mode = true;
+  const struct termios raw = raw_termios();
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) raw_mode = 1;
+}
+
+// True when standard input has a byte to read within `timeout_ms`.
+bool input_ready(int timeout_ms) {
+  struct pollfd p{STDIN_FILENO, POLLIN, 0};
+  for (;;) {
+    const int n = ::poll(&p, 1, timeout_ms);
+    if (n < 0 && errno == EINTR) continue;
+    return n > 0 && (p.revents & (POLLIN | POLLHUP)) != 0;
+  }
 }
 
 // Reads one byte from standard input; false at end of input or on error.
@@ -68,20 +116,43 @@ bool read_byte(char& c) {
   }
 }
 
+// The key code of an arrow, Home or End sequence's final byte (the codes of
+// the extended keys of a PC keyboard), 0 when the key has none.
+char extended_code(char final_byte) {
+  switch (final_byte) {
+    case 'A': return 72;  // up
+    case 'B': return 80;  // down
+    case 'C': return 77;  // right
+    case 'D': return 75;  // left
+    case 'H': return 71;  // home
+    case 'F': return 79;  // end
+    default: return 0;
+  }
+}
+
 class PosixConsole final : public ConsoleServices {
  public:
   bool key_waiting() override {
     if (!isatty(STDIN_FILENO)) return false;
+    if (pending_) return true;
     enter_raw_mode();
-    struct pollfd p{STDIN_FILENO, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+    return input_ready(0);
   }
 
   char get_key() override {
-    enter_raw_mode();
     std::fflush(stdout);
+    if (pending_) {
+      pending_ = false;
+      return pending_code_;
+    }
+    if (!isatty(STDIN_FILENO)) {
+      char c = ' ';
+      return read_byte(c) ? c : ' ';
+    }
+    enter_raw_mode();
     char c = ' ';
     if (!read_byte(c)) return ' ';
+    if (c == kEscape && input_ready(kSequenceGapMs)) return read_escape_sequence();
     return c;
   }
 
@@ -113,6 +184,7 @@ class PosixConsole final : public ConsoleServices {
   bool read_line(std::string& line) override {
     restore_terminal();  // typed replies are echoed and editable
     std::fflush(stdout);
+    pending_ = false;
     line.clear();
     char c = 0;
     bool any = false;
@@ -130,6 +202,31 @@ class PosixConsole final : public ConsoleServices {
     std::fputc('\n', stdout);
     std::fflush(stdout);
   }
+
+ private:
+  // After ESC: consumes "[ params final" or "O final" and returns the prefix
+  // byte; the key code follows on the next call.
+  char read_escape_sequence() {
+    char c = 0;
+    if (!read_byte(c)) return kEscape;
+    char final_byte = c;
+    if (c == '[') {
+      // Parameters and intermediates run until a byte in @..~.
+      while (input_ready(kSequenceGapMs) && read_byte(c)) {
+        final_byte = c;
+        if (c >= '@' && c <= '~') break;
+      }
+    } else if (c == 'O') {
+      if (input_ready(kSequenceGapMs) && read_byte(c)) final_byte = c;
+    }
+    const char code = extended_code(final_byte);
+    pending_ = true;
+    pending_code_ = code;
+    return code != 0 ? kExtendedPrefix : kFunctionPrefix;
+  }
+
+  bool pending_ = false;
+  char pending_code_ = 0;
 };
 
 }  // namespace

@@ -1,0 +1,291 @@
+// The platform console on POSIX, exercised in child processes whose
+// standard input is a pipe or a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "link/console.h"
+
+namespace kal {
+namespace {
+
+// Writes all of `text` to `fd`.
+void write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+std::string read_all(int fd) {
+  std::string out;
+  char buf[256];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+// Describes a key for the report: printable as itself, others as <code>.
+std::string describe(char key) {
+  const unsigned char u = static_cast<unsigned char>(key);
+  if (u >= 32 && u < 127) return std::string(1, key);
+  return "<" + std::to_string(u) + ">";
+}
+
+// Runs `body` in a child whose standard input reads `input` from a pipe; the
+// child's report comes back through another pipe.
+std::string run_with_piped_input(const std::string& input,
+                                 const std::function<std::string()>& body) {
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) return "pipe failed";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], STDIN_FILENO);
+    close(in[0]);
+    close(in[1]);
+    close(out[0]);
+    set_console(nullptr);
+    const std::string report = body();
+    write_all(out[1], report);
+    _exit(0);
+  }
+  close(in[0]);
+  close(out[1]);
+  write_all(in[1], input);
+  close(in[1]);  // end of input
+  const std::string report = read_all(out[0]);
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return report;
+}
+
+TEST(ConsolePipe, KeysAndLinesTakeTheNextBytesAndEndCleanly) {
+  const std::string report = run_with_piped_input("n\n/\n", [] {
+    std::string r;
+    // Scripted answers are never "waiting": polling loops leave them alone.
+    r += KEY_WAITING() ? "W" : "-";
+    char key = 0;
+    GET_KEY(key);
+    r += describe(key) + "|";
+    std::string line;
+    r += console().read_line(line) ? "[" + line + "]" : "EOF";
+    r += console().read_line(line) ? "[" + line + "]" : "EOF";
+    r += console().read_line(line) ? "[" + line + "]" : "EOF";
+    GET_KEY(key);  // at the end of input: a blank, at once
+    r += "|" + describe(key);
+    r += KEY_WAITING() ? "W" : "-";
+    return r;
+  });
+  EXPECT_EQ(report, "-n|[][/]EOF| -");
+}
+
+TEST(ConsolePipe, CarriageReturnOfATypedLineIsDropped) {
+  const std::string report = run_with_piped_input("0.5\r\nlast", [] {
+    std::string r, line;
+    while (console().read_line(line)) r += "[" + line + "]";
+    return r;
+  });
+  EXPECT_EQ(report, "[0.5][last]");
+}
+
+// A child with a pseudo-terminal as its controlling terminal and standard input.
+struct TerminalChild {
+  pid_t pid = -1;
+  int master = -1;
+  int report = -1;  // the child's report pipe
+
+  // With `normal_exit` the child ends through exit(), running the exit
+  // handlers as a program that returns from main does.
+  bool start(const std::function<std::string(int report_fd)>& body, bool normal_exit = false) {
+    int out[2];
+    if (pipe(out) != 0) return false;
+    pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0) return false;
+    if (pid == 0) {
+      close(out[0]);
+      set_console(nullptr);
+      const std::string r = body(out[1]);
+      write_all(out[1], r);
+      if (normal_exit) std::exit(0);
+      _exit(0);
+    }
+    close(out[1]);
+    report = out[0];
+    return true;
+  }
+  // Waits for the child's one-byte signal that it is ready.
+  bool wait_ready() {
+    char c = 0;
+    return ::read(report, &c, 1) == 1;
+  }
+  int finish() {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+  }
+  tcflag_t local_flags() const {
+    struct termios t{};
+    tcgetattr(master, &t);
+    return t.c_lflag;
+  }
+  ~TerminalChild() {
+    if (report >= 0) close(report);
+    if (master >= 0) close(master);
+  }
+};
+
+TEST(ConsoleTerminal, KeysAreUnbufferedUnechoedAndCursorKeysNeverQuit) {
+  TerminalChild child;
+  ASSERT_TRUE(child.start([](int report_fd) {
+    std::string r;
+    r += KEY_WAITING() ? "W" : "-";  // nothing typed yet
+    write_all(report_fd, "R");       // the terminal is now in key mode
+    char key = 0;
+    for (int i = 0; i < 7; ++i) {
+      GET_KEY(key);
+      r += describe(key);
+    }
+    return r;
+  }));
+  ASSERT_TRUE(child.wait_ready());
+  const tcflag_t flags = child.local_flags();
+  EXPECT_EQ(flags & ECHO, 0u);
+  EXPECT_EQ(flags & ICANON, 0u);
+  // q without Enter; up arrow (ESC [ A) gives 224 and 72; F2 (ESC O Q) gives
+  // 0 and 0, never a Q; then "Y" and "x".
+  write_all(child.master, "q");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  write_all(child.master, "\x1b[A");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  write_all(child.master, "\x1bOQ");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  write_all(child.master, "Yx");
+  std::string report = read_all(child.report);
+  child.finish();
+  EXPECT_EQ(report, "-q<224>H<0><0>Yx");
+}
+
+TEST(ConsoleTerminal, KeyWaitingSeesATypedKeyUntilItIsTaken) {
+  TerminalChild child;
+  ASSERT_TRUE(child.start([](int report_fd) {
+    std::string r;
+    r += KEY_WAITING() ? "W" : "-";
+    write_all(report_fd, "R");
+    while (!KEY_WAITING()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    r += KEY_WAITING() ? "W" : "-";  // still waiting: nothing was consumed
+    char key = 0;
+    GET_KEY(key);
+    r += describe(key);
+    r += KEY_WAITING() ? "W" : "-";
+    return r;
+  }));
+  ASSERT_TRUE(child.wait_ready());
+  write_all(child.master, "Q");
+  const std::string report = read_all(child.report);
+  child.finish();
+  EXPECT_EQ(report, "-WQ-");
+}
+
+TEST(ConsoleTerminal, TerminalIsRestoredAtExit) {
+  TerminalChild child;
+  ASSERT_TRUE(child.start([](int report_fd) {
+    KEY_WAITING();
+    write_all(report_fd, "R");
+    char key = 0;
+    GET_KEY(key);
+    return std::string();
+  }, /*normal_exit=*/true));
+  ASSERT_TRUE(child.wait_ready());
+  EXPECT_EQ(child.local_flags() & (ECHO | ICANON), 0u);
+  write_all(child.master, "n");
+  read_all(child.report);
+  child.finish();
+  EXPECT_EQ(child.local_flags() & (ECHO | ICANON), tcflag_t{ECHO | ICANON});
+}
+
+TEST(ConsoleTerminal, TerminalIsRestoredOnSigterm) {
+  for (const int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    TerminalChild child;
+    ASSERT_TRUE(child.start([](int report_fd) {
+      KEY_WAITING();
+      write_all(report_fd, "R");
+      for (;;) pause();
+      return std::string();
+    }));
+    ASSERT_TRUE(child.wait_ready());
+    EXPECT_EQ(child.local_flags() & (ECHO | ICANON), 0u);
+    kill(child.pid, sig);
+    const int status = child.finish();
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), sig);
+    EXPECT_EQ(child.local_flags() & (ECHO | ICANON), tcflag_t{ECHO | ICANON});
+  }
+}
+
+TEST(ConsoleTerminal, TypedLinesAreEchoedAgain) {
+  TerminalChild child;
+  ASSERT_TRUE(child.start([](int report_fd) {
+    KEY_WAITING();  // key mode
+    std::string line;
+    write_all(report_fd, "R");
+    const bool got = console().read_line(line);
+    return got ? "[" + line + "]" : std::string("EOF");
+  }));
+  ASSERT_TRUE(child.wait_ready());
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(child.local_flags() & (ECHO | ICANON), tcflag_t{ECHO | ICANON});
+  write_all(child.master, "0.3\n");
+  const std::string report = read_all(child.report);
+  child.finish();
+  EXPECT_EQ(report, "[0.3]");
+}
+
+TEST(ConsoleClock, TimeOfDayIsTheLocalClock) {
+  std::int16_t year = 0, month = 0, day = 0, hour = -1, minute = -1, second = -1, hundredths = -1;
+  set_console(nullptr);
+  DATE_TODAY(year, month, day);
+  TIME_OF_DAY(hour, minute, second, hundredths);
+  const std::time_t now = std::time(nullptr);
+  struct tm local{};
+  localtime_r(&now, &local);
+  EXPECT_EQ(year, local.tm_year + 1900);
+  EXPECT_EQ(month, local.tm_mon + 1);
+  EXPECT_EQ(day, local.tm_mday);
+  EXPECT_EQ(hour, local.tm_hour);
+  EXPECT_GE(minute, 0);
+  EXPECT_LT(minute, 60);
+  EXPECT_GE(second, 0);
+  EXPECT_LT(second, 61);
+  EXPECT_GE(hundredths, 0);
+  EXPECT_LT(hundredths, 100);
+}
+
+TEST(ConsoleClock, SleepWaitsAtLeastTheGivenTime) {
+  set_console(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  SLEEP_MS(30);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(30));
+}
+
+}  // namespace
+}  // namespace kal
