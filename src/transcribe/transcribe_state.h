@@ -1,0 +1,277 @@
+// The state of one transcription run: configuration from the RAW header,
+// the current station, the GPS state, the output files and the few values
+// that persist from one call of KALXLATSUB to the next in the same process.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kal::xlat {
+
+// ---- constants ---------------------------------------------------------------
+
+inline constexpr int kLineLength = 120;      // one RAW line, blank-padded
+inline constexpr int kMaxGeometries = 3;
+inline constexpr int kCommentSlots = 100;
+inline constexpr int kMaxFixes = 50000;
+inline constexpr int kGpsTextLength = 250;
+inline constexpr int kEmsChannels = 5;
+inline constexpr std::int32_t kNoLineYet = -9999999;  // Dat31: no line header written
+inline constexpr std::int32_t kEllipsoidGrs80 = 9;
+// pi as the 32-bit float nearest to it, widened; the coil factors use it.
+inline constexpr double kPi = static_cast<double>(3.14159265358979323846f);
+
+// A run ends with this result code (messages already written); nullopt: go on.
+using Stop = std::optional<std::int32_t>;
+
+enum class OutputType { X, G, D, L, S, P, I, R };
+
+// The record that completed a station: the writers' layouts depend on it.
+enum class StationKind { T, D, X, N, Pklvt, I };
+
+// ---- persistent across calls ---------------------------------------------------
+
+struct Persistent {
+  std::int32_t utm_zone = 0;       // chosen once per process; 0: not yet
+  bool end_of_input = false;       // the last call ended at the end of its RAW file
+  bool ref_seen = false;           // an R$ record was met: keep the RAW-record copy
+  std::int32_t out_name_len = 0;   // 0 until the first file header of the process
+  std::vector<double> fix_latitude;
+  std::vector<double> fix_longitude;
+  std::vector<float> fix_altitude;
+};
+
+Persistent& persistent();
+// Back to the state at the start of the process (tests run many transcriptions
+// in one process).
+void reset_persistent_state();
+
+// ---- configuration from the RAW header -------------------------------------------
+
+struct Config {
+  std::int32_t LengthCode = 0;
+  std::int32_t GeometryCount = 1;
+  std::array<float, kMaxGeometries> HcpSpacing{};
+  std::array<float, kMaxGeometries> PrpSpacing{};
+  std::array<float, kMaxGeometries> HcpFactor{};
+  std::array<float, kMaxGeometries> PrpFactor{};
+  std::string InstrumentId = std::string(40, ' ');
+  bool SiblingInstrument = false;
+  std::string SerialNumber = std::string(8, ' ');
+  float SoftwareVersion = 0.0f;
+  char SoftwareVersionSuffix = ' ';
+  std::int32_t SampleRate = 0;
+  std::string ColumnHeading = std::string(kLineLength, ' ');
+  std::int32_t Date1 = 0, Date2 = 0, Date3 = 0;
+  std::string CommentText = std::string(16, ' ');
+  std::array<std::string, kCommentSlots> CommentTable;
+  bool has_comments = false;  // at least one slot of the table is filled
+  float ProtoScaleA = 0.0f;
+  float ProtoScaleB = 0.0f;
+
+  Config() { clear_comments(); }
+  void clear_comments() {
+    CommentTable.fill(std::string(16, '_'));
+    has_comments = false;
+  }
+};
+
+// ---- the current station -----------------------------------------------------------
+
+struct Station {
+  std::int32_t Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
+  std::int32_t StationNumber = 0;
+  std::int32_t LineNumber = 0;
+  std::string LineMark = " ";
+  std::string StationMark = " ";
+  std::int32_t MarkDigit = 0;
+  std::string DataType = "    ";
+  float Voltage = 0.0f, Temperature = 0.0f;
+  float Pitch = 0.0f, Roll = 0.0f;
+  std::int32_t ExtraA = 0, ExtraB = 0;
+  std::int32_t CommentNumber = 0;
+
+  // Raw readings and the raw status values as the records carry them.
+  std::array<std::int32_t, kMaxGeometries> RawHQ{}, RawHI{}, RawPQ{}, RawPI{};
+  std::int32_t raw_pitch = 0, raw_roll = 0;
+  std::int32_t raw_voltage = 0, raw_temperature = 0;
+
+  // Station values per geometry.
+  std::array<float, kMaxGeometries> HC{}, HI{}, PC{}, PI{};
+
+  // RTM offsets per geometry: HCP in-phase, PRP in-phase, HCP quad, PRP quad.
+  std::array<std::array<float, 4>, kMaxGeometries> RtmOffsets{};
+
+  // EMS (I$) values.
+  std::int32_t ems_count = 0;
+  std::array<std::int32_t, kEmsChannels> ems_raw{};
+  std::array<float, kEmsChannels> ems_value{};
+  float ems_reading = 0.0f;  // the I5 reading, scaled
+
+  // Auxiliary (A$) values.
+  std::array<std::int32_t, 3> AuxA{}, AuxB{};
+  std::int32_t AuxC = 0;
+};
+
+struct GpsState {
+  std::int32_t time = 0;  // milliseconds of the day
+  double latitude = 0.0, longitude = 0.0;
+  std::int32_t fix = 0, satellites = 0;
+  float hdop = 0.0f, altitude = 0.0f;
+  std::string text;       // the last GPS sentence, at most 250 characters
+  std::string previous;   // the sentence before it
+};
+
+struct RefState {
+  std::array<std::int32_t, 7> first{}, second{};
+  std::array<std::int32_t, 4> stamp{-1, -1, -1, -1};  // no first half yet
+  std::int32_t pair_count = 0;
+  bool pair_complete = false;
+  bool pair_mode = false;
+};
+
+// ---- files -------------------------------------------------------------------------
+
+enum class Disposition { keep, remove };
+
+// One output file: created or overwritten when opened, closed with an
+// explicit keep-or-delete decision; closed and kept when destroyed.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
+
+  bool open(const std::string& path, bool binary = false);
+  bool is_open() const { return file_ != nullptr; }
+  const std::string& path() const { return path_; }
+  std::int64_t lines() const { return lines_; }
+  std::int64_t bytes() const { return bytes_; }
+
+  void write_line(std::string_view line);
+  void write_bytes(const void* data, std::size_t size);
+  // False when the file lost data (a write or the close failed).
+  bool close(Disposition disposition);
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::string path_;
+  std::unique_ptr<char[]> buffer_;
+  std::int64_t lines_ = 0;
+  std::int64_t bytes_ = 0;
+  bool failed_ = false;
+};
+
+// The RAW file, read line by line: each line without its CR LF, cut to 120
+// characters or blank-padded to them.
+class RawInput {
+ public:
+  enum class Read { line, end, error };
+  RawInput();
+  ~RawInput();
+  RawInput(const RawInput&) = delete;
+  RawInput& operator=(const RawInput&) = delete;
+
+  bool open(const std::string& path);
+  bool is_open() const { return in_ != nullptr; }
+  Read next(std::string& line);
+  bool rewind();
+  void close();
+  int error_number() const { return error_number_; }
+
+ private:
+  std::unique_ptr<std::ifstream> in_;
+  std::unique_ptr<char[]> buffer_;
+  std::string whole_;  // the line as read, reused
+  int error_number_ = 0;
+};
+
+// A one-letter tag written from column 1 ("T$...") moves one column to the
+// right, so that every tag ends in column 3.
+void normalise_tag(std::string& line);
+
+// ---- one run -------------------------------------------------------------------------
+
+struct Run {
+  Run(Persistent& keep_, float& height) : keep(keep_), sensor_height(height) {}
+
+  Persistent& keep;
+  float& sensor_height;
+
+  OutputType type = OutputType::X;
+  std::string raw_name;
+  std::string dir_prefix;
+
+  // The current RAW line, normalised, 120 characters.
+  std::string line = std::string(kLineLength, ' ');
+  std::int32_t line_no = 0;
+
+  // Names (without the folder).
+  std::string out_name = "Default";  // current main output name
+  std::string base_name = "Default";  // out_name without its extension
+  std::string survey_name;            // as the file header gave it, trimmed
+  std::string cmt_name = "Default.CMT";
+  std::string sdf_name = "Default.SDF";
+  std::string last_sdf_written;
+  std::string dat_name = "Default.DAT";
+  std::vector<std::string> used_names;     // survey names of the file headers
+  std::vector<std::string> used_bases;     // upper-case base names of this call
+  std::int32_t h_count = 0;
+
+  bool output_used = false;
+  bool opening_line_due = true;   // SAN header line
+  bool ice_first_record = true;   // ICE console lines
+  bool sdf_pending = false;       // P: SDF description still to write
+  bool pklvt_read_ok = false;     // a $PKLVT sentence was read without error
+  std::int32_t last_dat31_line = kNoLineYet;
+  std::int64_t dat_records = 0;
+
+  bool write_failed = false;  // a kept output lost data
+  std::int32_t xyx_count = 0;
+  std::int32_t gps_count = 0;
+
+  RawInput raw;
+  OutputFile main, xyx, cmt, dat, raw_copy, gps;
+
+  Config config;
+  Station station;
+  GpsState gps_state;
+  RefState ref;
+};
+
+// ---- shared helpers ------------------------------------------------------------------
+
+// The writers' extension of each output type (lower case; none for R).
+std::string_view extension_of(OutputType type);
+
+// "*** Read error in input buffer at " line and the skipping line.
+void report_read_error(const Run& run);
+
+// Opens `file` as dir_prefix + name; refuses a name that is the RAW input
+// itself. False (with the open-error message) on failure.
+bool open_output(Run& run, OutputFile& file, const std::string& name, bool binary = false);
+void report_open_error(const Run& run);
+// "*** Read error in input file at line " and "IOSTAT=": the RAW file
+// itself could not be read. Returns the read-error result.
+Stop report_raw_read_error(const Run& run, std::int32_t line_no);
+// Closes `file`; a kept file that lost data is reported and fails the run.
+void close_output(Run& run, OutputFile& file, Disposition disposition);
+inline Disposition keep_if(bool condition) {
+  return condition ? Disposition::keep : Disposition::remove;
+}
+
+// The operator's free-form reply to a prompt: empty lines are passed over,
+// "/" and the end of input keep `value`. False when the reply is not a
+// number (the caller asks again).
+bool read_reply(std::int32_t& value);
+bool read_reply(float& value);
+
+}  // namespace kal::xlat
