@@ -1,5 +1,6 @@
 #include "geodesy/read_gpgga.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
