@@ -420,15 +420,14 @@ void write_gps_line(Run& run, std::string_view text) {
 Stop rename_after_short_prompt(Run& run) {
   // A main output that already holds lines is kept and written on.
   const bool rename = run.main.is_open() && run.main.lines() == 0;
+  // The name of the file itself ("Default.xyz" before any file header).
+  if (run.main.is_open()) run.out_name = run.main.path().substr(run.dir_prefix.size());
   if (rename) {
-    const std::string current = run.main.path();
     close_output(run, run.main, Disposition::remove);
     std::string_view upper;
     if (run.type == OutputType::X) upper = "XYZ";
     if (run.type == OutputType::L) upper = "LOG";
     if (run.type == OutputType::I) upper = "IDF";
-    // The name of the file itself ("Default.xyz" before any file header).
-    run.out_name = current.substr(run.dir_prefix.size());
     const auto dot = run.out_name.rfind('.');
     if (!upper.empty() && dot != std::string::npos) {
       run.out_name = run.out_name.substr(0, dot + 1) + std::string(upper);

@@ -1,0 +1,203 @@
+// Test support for the transcription: a scripted console, a temp folder,
+// RAW record builders and a one-call runner of KALXLATSUB.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "link/console.h"
+#include "transcribe/driver.h"
+#include "transcribe/transcribe_state.h"
+
+namespace kal::xlat::test {
+
+// Console with scripted operator replies; every line written is captured.
+class ScriptedConsole : public ConsoleServices {
+ public:
+  explicit ScriptedConsole(std::vector<std::string> replies = {})
+      : replies_(replies.begin(), replies.end()) {
+    set_console(this);
+  }
+  ~ScriptedConsole() override { set_console(nullptr); }
+
+  bool key_waiting() override { return false; }
+  char get_key() override { return ' '; }
+  void sleep_ms(std::int32_t) override {}
+  void time_of_day(std::int16_t& h, std::int16_t& m, std::int16_t& s, std::int16_t& c) override {
+    h = m = s = c = 0;
+  }
+  void date_today(std::int16_t& y, std::int16_t& m, std::int16_t& d) override {
+    y = 2026;
+    m = 12;
+    d = 8;
+  }
+  bool read_line(std::string& line) override {
+    if (replies_.empty()) return false;
+    line = replies_.front();
+    replies_.pop_front();
+    return true;
+  }
+  void write_line(std::string_view line) override { lines.emplace_back(line); }
+
+  bool has(std::string_view line) const {
+    for (const auto& l : lines) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+  int count(std::string_view line) const {
+    int n = 0;
+    for (const auto& l : lines) n += l == line;
+    return n;
+  }
+  std::string dump() const {
+    std::string out;
+    for (const auto& l : lines) out += "[" + l + "]\n";
+    return out;
+  }
+
+  std::vector<std::string> lines;
+
+ private:
+  std::deque<std::string> replies_;
+};
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "xlat_unit_XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
+  std::set<std::string> files() const {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path_)) {
+      names.insert(e.path().filename().string());
+    }
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
+
+inline void write_text(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline std::vector<std::string> read_text_lines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// ---- RAW records (as the sensor writes them: tag from column 1) ----------------------
+
+inline std::string rjust(long long v, std::size_t width) {
+  std::string s = std::to_string(v);
+  return std::string(width > s.size() ? width - s.size() : 0, ' ') + s;
+}
+inline std::string ljust(std::string_view s, std::size_t width) {
+  std::string out(s);
+  out.resize(std::max(width, out.size()), ' ');
+  return out;
+}
+inline std::string ints(std::initializer_list<long long> values, std::size_t width) {
+  std::string out;
+  for (long long v : values) out += rjust(v, width);
+  return out;
+}
+
+// File header: time, survey name (8 columns), date, length code text.
+inline std::string h_rec(std::string_view time, std::string_view name, std::string_view date,
+                         std::string_view code) {
+  return "H$" + std::string(time) + " " + ljust(name, 8) + " " + std::string(date) + " " +
+         std::string(code);
+}
+inline std::string c_rec(std::string_view time, std::string_view text) {
+  return "C$" + std::string(time) + " " + std::string(text);
+}
+// T$ of 58 columns: ExtraA, ExtraB, HQ, HI, PQ, PI.
+inline std::string t58(std::string_view time, int station, std::string_view type,
+                       std::initializer_list<long long> six) {
+  return "T$" + std::string(time) + " " + rjust(station, 6) + " " + std::string(type) + " " + ints(six, 6);
+}
+inline std::string x_rec(std::string_view time, std::initializer_list<long long> groups) {
+  return "X$" + std::string(time) + " " + ints(groups, 6);
+}
+inline std::string g_rec(std::string_view sentence_with_checksum) {
+  return "G$" + std::string(sentence_with_checksum);
+}
+
+// NMEA checksum: XOR of the body, two upper-case hex digits.
+inline std::string nmea(std::string_view body) {
+  unsigned sum = 0;
+  for (char c : body) sum ^= static_cast<unsigned char>(c);
+  static const char* hex = "0123456789ABCDEF";
+  return std::string(body) + "*" + hex[(sum >> 4) & 15] + hex[sum & 15];
+}
+
+inline std::string join_lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& l : lines) text += l + "\n";
+  return text;
+}
+
+// One call of KALXLATSUB on `raw` written to in.RAW of a fresh folder.
+struct Transcription {
+  TempFolder folder;
+  std::int32_t result = -1;
+  float height = 0.2f;
+  std::vector<std::string> console;
+
+  Transcription(const std::vector<std::string>& raw, std::string_view type,
+                std::vector<std::string> replies = {}, bool height_set = false, float given = 0.2f) {
+    reset_persistent_state();
+    write_text(folder.file("in.RAW"), join_lines(raw));
+    ScriptedConsole scripted(std::move(replies));
+    height = given;
+    KALXLATSUB(folder.file("in.RAW"), type, height, height_set, result);
+    console = scripted.lines;
+  }
+  std::vector<std::string> lines(std::string_view name) const { return read_text_lines(folder.file(name)); }
+  bool said(std::string_view line) const {
+    for (const auto& l : console) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+  std::string dump() const {
+    std::string out;
+    for (const auto& l : console) out += "[" + l + "]\n";
+    return out;
+  }
+};
+
+}  // namespace kal::xlat::test
