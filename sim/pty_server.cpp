@@ -1,0 +1,352 @@
+#include "pty_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "common/format.h"
+
+namespace kal::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+volatile sig_atomic_t g_stop_requested = 0;
+
+extern "C" void request_stop(int) { g_stop_requested = 1; }
+
+std::string number(std::int64_t value) {
+  const std::string field = fmt::I(value, 20);
+  return field.substr(field.find_first_not_of(' '));
+}
+
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() { reset(); }
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// The speed the host set on the slave, as a number of baud (0 if unknown).
+std::int32_t baud_of(speed_t speed) {
+  struct SpeedName {
+    speed_t speed;
+    std::int32_t baud;
+  };
+  static constexpr SpeedName kSpeeds[] = {
+      {B50, 50},       {B75, 75},       {B110, 110},     {B134, 134},       {B150, 150},
+      {B200, 200},     {B300, 300},     {B600, 600},     {B1200, 1200},     {B1800, 1800},
+      {B2400, 2400},   {B4800, 4800},   {B9600, 9600},   {B19200, 19200},   {B38400, 38400},
+      {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+  for (const auto& s : kSpeeds) {
+    if (s.speed == speed) return s.baud;
+  }
+  return 0;
+}
+
+speed_t speed_of(std::int32_t baud) {
+  switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B38400;
+  }
+}
+
+// Deletes the published link when the server ends.
+class PublishedLink {
+ public:
+  PublishedLink() = default;
+  PublishedLink(const PublishedLink&) = delete;
+  PublishedLink& operator=(const PublishedLink&) = delete;
+  ~PublishedLink() { remove(); }
+
+  bool publish(const std::filesystem::path& link, const std::string& target, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(link, ec))) {
+      std::filesystem::remove(link, ec);  // left behind by an earlier run
+    }
+    std::filesystem::create_symlink(target, link, ec);
+    if (ec) {
+      error = "cannot create link " + link.string() + ": " + ec.message();
+      return false;
+    }
+    link_ = link;
+    return true;
+  }
+
+  void remove() {
+    if (link_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove(link_, ec);
+    link_.clear();
+  }
+
+ private:
+  std::filesystem::path link_;
+};
+
+class PtyServer {
+ public:
+  PtyServer(const SimOptions& options, Sensor& sensor, Trace& trace)
+      : options_(options), sensor_(sensor), trace_(trace) {}
+
+  bool open(std::string& error);
+  int serve();
+
+ private:
+  std::int32_t host_speed() const;
+  void read_host();
+  void take(std::vector<SensorEvent>& events, std::int32_t speed);
+  void write_pending();
+  std::chrono::nanoseconds byte_time() const;
+  int bytes_waiting_at_host() const;
+  void hang_up();
+
+  const SimOptions& options_;
+  Sensor& sensor_;
+  Trace& trace_;
+  FileDescriptor master_;
+  FileDescriptor slave_;  // held open so the line never hangs up between host sessions
+  PublishedLink link_;
+
+  std::string pending_;  // bytes for the host not yet written
+  std::size_t written_ = 0;
+  Clock::time_point next_byte_ = Clock::now();
+  std::optional<Clock::time_point> hangup_deadline_;
+  bool hung_up_ = false;
+};
+
+bool PtyServer::open(std::string& error) {
+  std::error_code ec;
+  std::filesystem::create_directories(options_.dir, ec);
+  if (ec) {
+    error = "cannot create folder " + options_.dir + ": " + ec.message();
+    return false;
+  }
+  int master = -1;
+  int slave = -1;
+  char name[256] = {};
+  if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+    error = std::string("openpty failed: ") + std::strerror(errno);
+    return false;
+  }
+  master_.reset(master);
+  slave_.reset(slave);
+  ::fcntl(master, F_SETFD, FD_CLOEXEC);
+  ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+
+  // Raw from the start: with echo on, the sensor would hear its own lines.
+  termios mode{};
+  if (::tcgetattr(slave, &mode) == 0) {
+    ::cfmakeraw(&mode);
+    ::cfsetispeed(&mode, speed_of(options_.baud));
+    ::cfsetospeed(&mode, speed_of(options_.baud));
+    ::tcsetattr(slave, TCSANOW, &mode);
+  }
+  const auto link = std::filesystem::path(options_.dir) / ("COM" + number(options_.port));
+  return link_.publish(link, name, error);
+}
+
+std::int32_t PtyServer::host_speed() const {
+  termios mode{};
+  if (::tcgetattr(master_.get(), &mode) != 0) return 0;
+  return baud_of(::cfgetospeed(&mode));
+}
+
+std::chrono::nanoseconds PtyServer::byte_time() const {
+  // 10 bits a byte: start bit, 8 data bits, stop bit.
+  return std::chrono::nanoseconds(10'000'000'000LL / sensor_.baud());
+}
+
+int PtyServer::bytes_waiting_at_host() const {
+  int count = 0;
+  if (::ioctl(slave_.get(), FIONREAD, &count) != 0) return 0;
+  return count;
+}
+
+void PtyServer::take(std::vector<SensorEvent>& events, std::int32_t speed) {
+  for (auto& event : events) {
+    switch (event.kind) {
+      case SensorEvent::Kind::heard:
+        trace_.bytes("H>", speed, event.bytes);
+        break;
+      case SensorEvent::Kind::sent:
+        trace_.bytes("S>", speed, event.bytes);
+        if (pending_.empty()) {
+          pending_.clear();
+          written_ = 0;
+          next_byte_ = std::max(next_byte_, Clock::now());
+        }
+        pending_ += event.bytes;
+        break;
+      case SensorEvent::Kind::note:
+        trace_.note(speed, event.bytes);
+        break;
+    }
+  }
+  events.clear();
+}
+
+void PtyServer::read_host() {
+  char buffer[4096];
+  const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
+  if (n <= 0) return;
+  const std::int32_t speed = host_speed();
+  std::vector<SensorEvent> events;
+  std::string discarded;
+  for (ssize_t i = 0; i < n; ++i) {
+    const auto byte = static_cast<unsigned char>(buffer[i]);
+    if (sensor_.listening() && speed == sensor_.baud()) {
+      if (!discarded.empty()) {
+        trace_.bytes("H!", speed, discarded);
+        discarded.clear();
+      }
+      sensor_.hear(byte, events);
+    } else {
+      sensor_.flush_heard(events);
+      take(events, speed);
+      sensor_.lose_sync();
+      discarded.push_back(static_cast<char>(byte));
+    }
+    take(events, speed);
+  }
+  sensor_.flush_heard(events);
+  take(events, speed);
+  trace_.bytes("H!", speed, discarded);
+}
+
+void PtyServer::write_pending() {
+  if (written_ >= pending_.size()) return;
+  std::size_t allowed = pending_.size() - written_;
+  const auto now = Clock::now();
+  if (options_.pace) {
+    if (now < next_byte_) return;
+    const auto due = 1 + (now - next_byte_) / byte_time();
+    allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>(due));
+  }
+  const ssize_t n = ::write(master_.get(), pending_.data() + written_, allowed);
+  if (n <= 0) return;  // EAGAIN: the host's buffer is full; poll says when to go on
+  written_ += static_cast<std::size_t>(n);
+  if (options_.pace) next_byte_ += n * byte_time();
+  if (written_ >= pending_.size()) {
+    pending_.clear();
+    written_ = 0;
+  }
+}
+
+void PtyServer::hang_up() {
+  trace_.note(host_speed(), "hang-up");
+  master_.reset();
+  slave_.reset();
+  link_.remove();
+  hung_up_ = true;
+}
+
+int PtyServer::serve() {
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  sigset_t wait_mask;
+  // Blocked outside the poll, so a signal can only end a wait, never slip
+  // in between the check and the wait.
+  sigprocmask(SIG_BLOCK, &stop_signals, &wait_mask);
+  sigdelset(&wait_mask, SIGTERM);
+  sigdelset(&wait_mask, SIGINT);
+  struct sigaction action {};
+  action.sa_handler = request_stop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  trace_.note(host_speed(), "sensor listening at " + number(sensor_.baud()));
+  while (g_stop_requested == 0 && !hung_up_) {
+    const auto now = Clock::now();
+    const bool have_output = written_ < pending_.size();
+    std::optional<std::chrono::nanoseconds> wait;
+    pollfd poll_entry{master_.get(), POLLIN, 0};
+    if (have_output) {
+      if (options_.pace && now < next_byte_) {
+        wait = next_byte_ - now;
+      } else {
+        poll_entry.events |= POLLOUT;
+      }
+    }
+    if (sensor_.hangup_due() && !have_output) {
+      if (!hangup_deadline_) hangup_deadline_ = now + std::chrono::seconds(10);
+      if (bytes_waiting_at_host() == 0 || now >= *hangup_deadline_) {
+        hang_up();
+        break;
+      }
+      wait = std::chrono::milliseconds(5);
+    }
+    timespec timeout{};
+    if (wait) {
+      timeout.tv_sec = static_cast<time_t>(wait->count() / 1'000'000'000);
+      timeout.tv_nsec = static_cast<long>(wait->count() % 1'000'000'000);
+    }
+    const int ready = ::ppoll(&poll_entry, 1, wait ? &timeout : nullptr, &wait_mask);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      std::fprintf(stderr, "kalvor-sim: poll failed: %s\n", std::strerror(errno));
+      return 1;
+    }
+    if (poll_entry.revents & POLLIN) {
+      read_host();
+    } else if (poll_entry.revents & (POLLHUP | POLLERR)) {
+      // Not expected while the slave is held open; never spin on it.
+      timespec pause{0, 50'000'000};
+      ::ppoll(nullptr, 0, &pause, &wait_mask);
+    }
+    write_pending();
+  }
+  if (g_stop_requested != 0) trace_.note(0, "stopped by signal");
+  return 0;
+}
+
+}  // namespace
+
+int run_simulator(const SimOptions& options, Sensor& sensor, Trace& trace) {
+  PtyServer server(options, sensor, trace);
+  std::string error;
+  if (!server.open(error)) {
+    std::fprintf(stderr, "kalvor-sim: %s\n", error.c_str());
+    return 1;
+  }
+  const std::string ready =
+      "PORT_DIR=" + options.dir + "\nPORT=COM" + number(options.port) + "\n";
+  std::fputs(ready.c_str(), stdout);
+  std::fflush(stdout);
+  return server.serve();
+}
+
+}  // namespace kal::sim

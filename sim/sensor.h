@@ -1,0 +1,78 @@
+// The sensor's side of the wire protocol, free of any I/O: bytes heard at the
+// sensor's own rate go in, and what happens comes out as an ordered list of
+// events (bytes heard, bytes sent, notes on the sensor's state).
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sensor_memory.h"
+#include "sim_options.h"
+
+namespace kal::sim {
+
+struct SensorEvent {
+  enum class Kind {
+    heard,  // one frame, one command byte, or a run of other bytes from the host
+    sent,   // bytes for the host, in order
+    note    // a change of the sensor's state, for the trace
+  };
+  Kind kind;
+  std::string bytes;  // for a note: its text
+};
+
+class Sensor {
+ public:
+  Sensor(const SimOptions& options, SensorMemory& memory);
+
+  std::int32_t baud() const { return baud_; }
+  // False once shut down or fallen silent: then the sensor ignores everything.
+  bool listening() const { return !shut_down_ && !silent_; }
+  // True once the hang-up line has been sent: the line is to be closed as
+  // soon as the host has read it.
+  bool hangup_due() const { return hangup_due_; }
+
+  // One byte heard at the sensor's rate.
+  void hear(unsigned char byte, std::vector<SensorEvent>& events);
+  // Ends a run of unrecognised bytes (call at the end of each chunk read),
+  // so that it shows up in the trace.
+  void flush_heard(std::vector<SensorEvent>& events);
+  // Bytes arrived that the sensor could not hear (wrong speed): a frame in
+  // progress is lost.
+  void lose_sync();
+
+ private:
+  void frame_byte(unsigned char byte, std::vector<SensorEvent>& events);
+  void run_frame(std::vector<SensorEvent>& events);
+  void reject_frame(std::vector<SensorEvent>& events);
+  void answer_query(std::vector<SensorEvent>& events);
+  void set_rate(unsigned char code, std::vector<SensorEvent>& events);
+  void start_upload(std::vector<SensorEvent>& events);
+  void next_line(std::vector<SensorEvent>& events);
+  void send_line(bool first_time, std::vector<SensorEvent>& events);
+  void end_upload(const char* why, std::vector<SensorEvent>& events);
+  std::string random_bytes(std::int32_t count, bool with_line_end);
+  const Noise* noise_for(Noise::Kind kind, std::int32_t line) const;
+
+  const SimOptions& options_;
+  SensorMemory& memory_;
+  std::mt19937 random_;
+
+  std::int32_t baud_;
+  std::int32_t queries_ = 0;
+  bool shut_down_ = false;
+  bool silent_ = false;
+  bool hangup_due_ = false;
+
+  std::string frame_;  // bytes of the frame being received, from 0xAA
+  std::string other_;  // a run of bytes that are neither frames nor commands
+
+  bool uploading_ = false;
+  std::vector<std::string> upload_;
+  std::size_t index_ = 0;         // line being sent, from 0
+  std::vector<bool> sent_before_;  // per line: faults act on the first sending only
+};
+
+}  // namespace kal::sim
