@@ -1,0 +1,284 @@
+// kalxlat edge cases beyond the plain layouts: the short length-code prompt
+// and its rename, surveys across the equator, several types in one
+// process, stations before the first file header, SDF and DAT names of
+// later files, records the transcription must reject without harm, and
+// values that must never reach a file as wrapped or non-finite numbers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "e2e/xlat_harness.h"
+#include "e2e/xlat_records.h"
+
+namespace kal::xtest {
+namespace {
+
+using Files = std::set<std::string>;
+using Lines = std::vector<std::string>;
+
+XlatRun run_raw(const TempDir& dir, const Lines& raw, const std::vector<std::string>& args,
+                const std::string& input = "") {
+  write_file(dir.file("in.RAW"), raw_text(raw));
+  return run_kalxlat(dir.path(), args, input);
+}
+
+void expect_lines(const TempDir& dir, const std::string& name, const Lines& want) {
+  const Lines got = read_lines(dir.file(name));
+  EXPECT_EQ(got.size(), want.size()) << name << "\n" << numbered(got);
+  for (std::size_t i = 0; i < want.size() && i < got.size(); ++i)
+    EXPECT_EQ(got[i], want[i]) << name << " line " << i + 1;
+}
+
+const std::string kStation1 = t58("100001", 1, "CONV", {11, 22, 1234, -567, 2345, 89});
+const std::string kPklvt =
+    "$PKLVT,100010,0001500,0020000,-000500,0028000,0000077,0000066,12200,02400,000123,-00045,CONV";
+const std::string kGga45N75W =
+    "GPGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,";
+
+// $PKLVT with no configuration: the short prompt, answer 2 (2.0 m, 2.1 m):
+// HC = 20/0.0710612 = 281.45, PC = 28/0.0783449 = 357.39, HI 1.5, PI -0.5;
+// station 0+1; X layout for $PKLVT: 3I3 time, V F7.3, T F7.2, F7.2 angles.
+const std::string kPklvtCode2 =
+    "   281.45     1.50   357.39    -0.50 0 10  0 10 12.200  24.00    0   1.23  -0.45"
+    "            0    0.000000     0.000000     0.0  0";
+
+// An empty main output takes the new name with its extension in capitals.
+TEST(XlatEdge, ShortPromptRenamesEmptyMainOutput) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir, {kPklvt}, {"in.RAW", "X"}, "/\n2\n");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.count_lines_containing("Enter Kalvor Length Code (1, 2, or 4, default=1)"), 1)
+      << numbered(run.lines);
+  EXPECT_TRUE(run.has_line_containing("Output file: Default.XYZ")) << numbered(run.lines);
+  EXPECT_EQ(list_files(dir.path()), (Files{"in.RAW", "Default.XYZ"}));
+  expect_lines(dir, "Default.XYZ", {"     1     0" + kPklvtCode2});
+}
+
+// A main output that already holds a station is never deleted by the
+// rename: both stations stay in it. The CONV station before any
+// configuration has no offsets to divide by zero: HC = 1234/10.
+TEST(XlatEdge, ShortPromptKeepsMainOutputWithLines) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir, {kStation1, kPklvt}, {"in.RAW", "X"}, "/\n2\n");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(list_files(dir.path()), (Files{"in.RAW", "Default.xyz"}));
+  expect_lines(dir, "Default.xyz", {
+      "     1     0   123.40    -5.67   234.50     0.89 0 10  0  1.000  0.000    0.0    0"
+      "    0.00    0.00            0    0.000000     0.000000     0.0  0",
+      "     2     0" + kPklvtCode2,
+  });
+}
+
+// A survey across the equator keeps zone 18 (chosen from the mean 0.33 N,
+// 75 W) and projects each station in its own hemisphere. On the central
+// meridian easting is 500000 and northing k0*M: 1 N -> 110530.2, 1 S ->
+// 10000000 - 110530.2 = 9889469.8.
+TEST(XlatEdge, EquatorCrossingKeepsEachHemisphere) {
+  const auto gga = [](const char* time, const char* ns) {
+    return g_rec(std::string("GPGGA,") + time + ",0100.0000," + ns +
+                 ",07500.0000,W,1,08,0.9,10.0,M,0.0,M,,");
+  };
+  TempDir dir;
+  const XlatRun run = run_raw(dir,
+                              {header_rec("100000", "EQUATOR", "261208", "1"),
+                               gga("100001", "N"), t58("100002", 1, "CONV", {0, 0, 1234, 0, 2345, 0}),
+                               gga("100003", "S"), t58("100004", 2, "CONV", {0, 0, 1234, 0, 2345, 0}),
+                               gga("100005", "N"), t58("100006", 3, "CONV", {0, 0, 1234, 0, 2345, 0})},
+                              {"in.RAW", "S"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  expect_lines(dir, "EQUATOR.san", {
+      "    -9        0.20",
+      "    500000.0     110530.2     0.00   123.40   234.50    1.00000000  -75.00000000    36001000",
+      "    500000.0    9889469.8     0.00   123.40   234.50   -1.00000000  -75.00000000    36003000",
+      "    500000.0     110530.2     0.00   123.40   234.50    1.00000000  -75.00000000    36005000",
+  });
+}
+
+// Several letters in one process: each call does what it does alone (the
+// later calls skip the pre-pass but keep its zone), and the exit status is
+// the first non-zero result while the other letters still run.
+TEST(XlatEdge, SeveralTypesInOneProcess) {
+  const Lines raw = {header_rec("100000", "LINE0001", "261208", "1"), g_rec(kGga45N75W),
+                     kStation1, r_rec({1, 2, 3, 4, 5, 6, 7})};
+  TempDir alone_s, alone_x, both;
+  EXPECT_EQ(run_raw(alone_s, raw, {"in.RAW", "S"}).status, 0);
+  EXPECT_EQ(run_raw(alone_x, raw, {"in.RAW", "X"}).status, 0);
+  const XlatRun run = run_raw(both, raw, {"in.RAW", "XS"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.count_lines_containing("*** Transcription v1.22 ***"), 2);
+  for (const char* f : {"LINE0001.san", "LINE0001.xyz", "LINE0001.GPS", "Default.RAW"}) {
+    EXPECT_TRUE(file_exists(both.file(f))) << f;
+    const std::string alone = std::string(f) == "LINE0001.san" ? alone_s.file(f) : alone_x.file(f);
+    EXPECT_EQ(read_file(both.file(f)), read_file(alone)) << f;
+  }
+  TempDir bad;
+  const XlatRun mixed = run_raw(bad, raw, {"in.RAW", "XQS"});
+  EXPECT_EQ(mixed.status, 5);
+  EXPECT_TRUE(file_exists(bad.file("LINE0001.xyz")));
+  EXPECT_TRUE(file_exists(bad.file("LINE0001.san")));
+}
+
+// A station written before an early file header keeps the Default file.
+TEST(XlatEdge, StationBeforeFirstHeaderKeepsDefaultFile) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir,
+                              {kStation1, header_rec("100000", "LINE0001", "261208", "1"),
+                               t58("100002", 2, "CONV", {0, 0, 10, 20, 30, 40})},
+                              {"in.RAW", "X"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(list_files(dir.path()), (Files{"in.RAW", "Default.xyz", "LINE0001.xyz"}));
+  EXPECT_EQ(read_lines(dir.file("Default.xyz")).size(), 1u);
+  EXPECT_EQ(read_lines(dir.file("LINE0001.xyz")).size(), 1u);
+}
+
+// Type R with a file header keeps only its side files.
+TEST(XlatEdge, TypeRWithFileHeaderKeepsSideFiles) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir,
+                              {header_rec("100000", "LINE0001", "261208", "1"),
+                               c_rec("100001", "R COMMENT"), g_rec(kGga45N75W), kStation1,
+                               r_rec({1, 2, 3, 4, 5, 6, 7})},
+                              {"in.RAW", "R"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(list_files(dir.path()),
+            (Files{"in.RAW", "Default.RAW", "LINE0001.GPS", "LINE0001.CMT"}));
+  expect_lines(dir, "LINE0001.CMT", {"    1 R COMMENT       "});
+}
+
+// Type P: survey LINE after LINE0001 gets its own SDF file.
+TEST(XlatEdge, TypePWritesSdfForShorterNameToo) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir,
+                              {header_rec("100000", "LINE0001", "261208", "1"), kStation1,
+                               header_rec("100100", "LINE", "261208", "2"),
+                               t58("100101", 2, "CONV", {0, 0, 10, 20, 30, 40})},
+                              {"in.RAW", "P"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(list_files(dir.path()), (Files{"in.RAW", "LINE0001.idf", "LINE0001.SDF", "LINE.idf",
+                                           "LINE.SDF"}));
+  // Code 2: one geometry, 2.0 m and 2.1 m.
+  expect_lines(dir, "LINE.SDF", {
+      "            2",
+      "  1  1   9000. 2.00   3 0.00 1.00000 0.00000  1.0  1.0",
+      "  0  1   9000. 2.10   4 0.00 1.00000 0.00000  1.0  1.0",
+  });
+}
+
+// Type I with a repeated survey name: the DAT file follows the unique name.
+TEST(XlatEdge, TypeIRepeatedNameGivesUniqueDatFile) {
+  const std::string ems = "I$100005   25 -15  35 12345  3 12345   250  7500";
+  TempDir dir;
+  const XlatRun run = run_raw(dir,
+                              {c_rec("120000", "KALVOR-1   SNA1234567  SW VERSION 6.2 "),
+                               header_rec("100000", "LINE0001", "261208", "1"), ems,
+                               header_rec("101502", "LINE0001", "261208", "1"), ems},
+                              {"in.RAW", "I"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(list_files(dir.path()), (Files{"in.RAW", "LINE0001.ice", "LINE0001.DAT",
+                                           "LINE0001_101502.ice", "LINE0001_101502.DAT"}));
+  EXPECT_EQ(read_file(dir.file("LINE0001.DAT")).size(), 35u);
+  EXPECT_EQ(read_file(dir.file("LINE0001_101502.DAT")).size(), 35u);
+}
+
+// Below version 6.1 an I$ record keeps pitch, roll and height, and the
+// console says so once; channels are scaled all the same.
+TEST(XlatEdge, OldEmsVersionKeepsAnglesAndHeight) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir,
+                              {c_rec("120000", "KALVOR-1   SNA1234567  SW VERSION 5.1a"),
+                               header_rec("100000", "LINE0001", "261208", "1"), g_rec(kGga45N75W),
+                               "I$100005   25 -15  35 12345  3 12345   250  7500"},
+                              {"in.RAW", "I"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(run.has_line_containing("EMS software version change")) << numbered(run.lines);
+  const Lines ice = read_lines(dir.file("LINE0001.ice"));
+  ASSERT_EQ(ice.size(), 1u);
+  ASSERT_GE(ice[0].size(), 88u);
+  EXPECT_EQ(ice[0].substr(0, 58), "     45.000000    -75.000000  3   1.2345   2.5000   7.5000");
+  // I2 1, height 0.2 (F7.2), pitch 0, roll 0: kept.
+  EXPECT_EQ(ice[0].substr(65, 23), " 1   0.20   0.00   0.00");
+  const std::string dat = read_file(dir.file("LINE0001.DAT"));
+  ASSERT_EQ(dat.size(), 35u);
+  EXPECT_EQ(dat.substr(12, 4), std::string("\xcd\xcc\x4c\x3e", 4));  // 0.2f
+}
+
+// Records the transcription rejects leave the run and the values alone:
+// an O$ index outside 1..3, an I$ record with six channels, a G$ record
+// without a GGA sentence (its text after the tag follows "$GPG").
+TEST(XlatEdge, RejectedRecordsChangeNothing) {
+  const std::string plain =
+      "     1     1   123.40    -5.67   234.50     0.89 0 10  0  1.000  0.000    0.0    0"
+      "    0.00    0.00            0    0.000000     0.000000     0.0  0";
+  for (const std::string& o : {std::string("O$ 4    100   200   300   400"),
+                               std::string("O$ 0    100   200   300   400")}) {
+    TempDir dir;
+    const XlatRun run = run_raw(
+        dir, {header_rec("100000", "LINE0001", "261208", "1"), o, kStation1}, {"in.RAW", "X"});
+    EXPECT_EQ(run.status, 0) << o;
+    expect_lines(dir, "LINE0001.xyz", {plain});
+  }
+  {
+    TempDir dir;
+    const XlatRun run = run_raw(dir,
+                                {c_rec("120000", "KALVOR-1   SNA1234567  SW VERSION 6.2 "),
+                                 header_rec("100000", "LINE0001", "261208", "1"),
+                                 "I$100005   25 -15  35 12345  6 12345   250  7500   100   200   300"},
+                                {"in.RAW", "I"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(read_lines(dir.file("LINE0001.ice")).empty());
+  }
+  {
+    TempDir dir;
+    const XlatRun run = run_raw(
+        dir, {header_rec("100000", "LINE0001", "261208", "1"), "G$HELLO WORLD", kStation1},
+        {"in.RAW", "X"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    expect_lines(dir, "LINE0001.GPS", {"$GPGHELLO WORLD"});
+    expect_lines(dir, "LINE0001.xyz", {plain});
+  }
+}
+
+// A longitude of 999 degrees (a garbled receiver field with a good
+// checksum) gives 9,990,000,000 in 1e-7 degrees: clamped to 2147483647 in
+// the DAT record, and no text file gets "nan" or "inf".
+TEST(XlatEdge, OutOfRangeValuesAreClampedNotWrapped) {
+  TempDir dir;
+  const XlatRun run = run_raw(
+      dir,
+      {c_rec("120000", "KALVOR-1   SNA1234567  SW VERSION 6.2 "),
+       header_rec("100000", "LINE0001", "261208", "1"),
+       g_rec("GPGGA,100002,4500.0000,N,99900.0000,E,1,08,0.9,100.0,M,0.0,M,,"),
+       "I$100005   25 -15  35 12345  3 12345   250  7500"},
+      {"in.RAW", "I"});
+  ASSERT_FALSE(run.timed_out);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  const std::string dat = read_file(dir.file("LINE0001.DAT"));
+  ASSERT_EQ(dat.size(), 35u);
+  EXPECT_EQ(dat.substr(0, 4), std::string("\x80\x74\xD2\x1A", 4));  // 45 degrees
+  EXPECT_EQ(dat.substr(4, 4), std::string("\xFF\xFF\xFF\x7F", 4));  // clamped
+  for (const auto& f : list_files(dir.path())) {
+    if (f == "LINE0001.DAT" || f == "in.RAW") continue;
+    std::string text = read_file(dir.file(f));
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    EXPECT_EQ(text.find("nan"), std::string::npos) << f;
+    EXPECT_EQ(text.find("inf"), std::string::npos) << f;
+  }
+}
+
+// A height reply that is not a number is asked again.
+TEST(XlatEdge, NonNumericHeightReplyAsksAgain) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir, {kStation1}, {"in.RAW", "S"}, "abc\n0.35\n");
+  EXPECT_EQ(run.status, 0);
+  const Lines san = read_lines(dir.file("Default.SAN"));
+  ASSERT_FALSE(san.empty());
+  EXPECT_EQ(san[0], "    -9        0.35");
+}
+
+}  // namespace
+}  // namespace kal::xtest
