@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -278,6 +279,98 @@ TEST(XlatEdge, NonNumericHeightReplyAsksAgain) {
   const Lines san = read_lines(dir.file("Default.SAN"));
   ASSERT_FALSE(san.empty());
   EXPECT_EQ(san[0], "    -9        0.35");
+}
+
+// An output that cannot be opened is result 4: at start-up the message
+// names no file yet, at a file switch the first out_name_len (12)
+// characters of the new name. A folder in the way makes the open fail.
+TEST(XlatEdge, OutputThatCannotBeOpenedIsResultFour) {
+  struct Case {
+    std::string in_the_way;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"Default.xyz", " *** Open error for outfile="},
+      {"LINE0001.xyz", " *** Open error for outfile=LINE0001.xyz"},
+      {"LINE0001.GPS", ""},
+      {"LINE0001.CMT", ""},
+  };
+  const std::string content =
+      raw_text({header_rec("100000", "LINE0001", "261208", "1"), kStation1});
+  for (const Case& c : cases) {
+    TempDir dir;
+    ASSERT_EQ(std::system(("mkdir '" + dir.file(c.in_the_way) + "'").c_str()), 0);
+    write_file(dir.file("in.RAW"), content);
+    const XlatRun run = run_kalxlat(dir.path(), {"in.RAW", "X"});
+    ASSERT_FALSE(run.timed_out) << c.in_the_way;
+    EXPECT_EQ(run.status, 4) << c.in_the_way << "\n" << numbered(run.lines);
+    if (!c.message.empty()) {
+      EXPECT_TRUE(run.has_line_containing(c.message)) << numbered(run.lines);
+    }
+    EXPECT_EQ(read_file(dir.file("in.RAW")), content);
+  }
+}
+
+// A RAW path that is a folder cannot be read as a RAW file.
+TEST(XlatEdge, RawPathThatIsAFolderFails) {
+  TempDir dir;
+  ASSERT_EQ(std::system(("mkdir '" + dir.file("folder.RAW") + "'").c_str()), 0);
+  const XlatRun run = run_kalxlat(dir.path(), {"folder.RAW", "X"});
+  ASSERT_FALSE(run.timed_out);
+  EXPECT_TRUE(run.status == 1 || run.status == 3) << run.status << "\n" << numbered(run.lines);
+}
+
+// An empty RAW file: end of file at once, the (empty) main output kept.
+TEST(XlatEdge, EmptyRawFile) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir, {}, {"in.RAW", "X"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.has_line("End of file reached.  Exiting..."));
+  EXPECT_EQ(list_files(dir.path()), (Files{"in.RAW", "Default.xyz"}));
+  EXPECT_EQ(read_file(dir.file("Default.xyz")), "");
+}
+
+// Records written with the tag already in column 2 read like records with
+// the tag in column 1; a line is read as its first 120 columns, so a file
+// header tag beyond them does not count.
+TEST(XlatEdge, TagColumnsAndLineLength) {
+  const Lines tag_in_1 = {header_rec("100000", "LINE0001", "261208", "1"), kStation1};
+  const Lines tag_in_2 = {" " + tag_in_1[0], " " + kStation1};
+  TempDir a, b;
+  EXPECT_EQ(run_raw(a, tag_in_1, {"in.RAW", "X"}).status, 0);
+  EXPECT_EQ(run_raw(b, tag_in_2, {"in.RAW", "X"}).status, 0);
+  EXPECT_EQ(list_files(b.path()), list_files(a.path()));
+  EXPECT_EQ(read_file(b.file("LINE0001.xyz")), read_file(a.file("LINE0001.xyz")));
+
+  TempDir c;
+  const std::string long_station = left(kStation1, 124) + "H$101502 OTHER    261208 1";
+  const XlatRun run = run_raw(c, {tag_in_1[0], long_station}, {"in.RAW", "X"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(list_files(c.path()), (Files{"in.RAW", "LINE0001.xyz"}));
+  EXPECT_EQ(read_file(c.file("LINE0001.xyz")), read_file(a.file("LINE0001.xyz")));
+}
+
+// Sentences with a wrong checksum take no part: the zone comes from the
+// good one (45 N 75 W -> 18; with 63 W averaged in it would be 19), the
+// station after the bad one keeps the good position, and the GPS file
+// still reproduces both sentences.
+TEST(XlatEdge, WrongChecksumSentencesAreNotUsed) {
+  std::string bad = "G$" + with_checksum("GPGGA,100003,4500.0000,N,06300.0000,W,1,08,0.9,100.0,M,0.0,M,,");
+  bad.back() = bad.back() == '0' ? '1' : '0';
+  TempDir dir;
+  const XlatRun run = run_raw(dir,
+                              {header_rec("100000", "LINE0001", "261208", "1"), g_rec(kGga45N75W),
+                               t58("100004", 1, "CONV", {0, 0, 1234, 0, 2345, 0}), bad,
+                               t58("100005", 2, "CONV", {0, 0, 1234, 0, 2345, 0})},
+                              {"in.RAW", "S"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(run.has_line_containing(" get UTM Zone Number           18")) << numbered(run.lines);
+  expect_lines(dir, "LINE0001.san", {
+      "    -9        0.20",
+      "    500000.0    4982950.4     0.00   123.40   234.50   45.00000000  -75.00000000    36002000",
+      "    500000.0    4982950.4     0.00   123.40   234.50   45.00000000  -75.00000000    36002000",
+  });
+  expect_lines(dir, "LINE0001.GPS", {"$" + with_checksum(kGga45N75W), "$" + bad.substr(2)});
 }
 
 }  // namespace
