@@ -44,8 +44,6 @@ constexpr LengthCodeEntry kLengthCodes[] = {
 };
 constexpr LengthCodeEntry kOtherLengthCode = {4, 1, {4.0f}, {4.1f}, Heading::unchanged};
 
-constexpr int kIdColumn = 11;  // InstrumentId starts in column 11
-
 void write_time_line(std::string_view prefix, const Config& config, const Station& station,
                      std::string& out) {
   out.assign(prefix);
