@@ -458,3 +458,69 @@ TEST(Kalxlat, UsageAndFirstFailure) {
 
 }  // namespace
 }  // namespace kal::xlat
+
+namespace kal::xlat {
+namespace {
+
+std::string a_rec(std::initializer_list<long long> a, std::initializer_list<long long> b, long long c) {
+  return "A$" + ints(a, 6) + " " + ints(b, 6) + " " + rjust(c, 6);
+}
+
+// A$ lines: the Geosoft fields of the current station, then AuxA/10000
+// (F9.5), AuxB x 10 (F9.0) and AuxC/100 (F7.2). Before the first file header
+// only X and G have an auxiliary file.
+TEST(TranscribeAux, AuxiliaryLines) {
+  const std::string aux = a_rec({1, 2, 3}, {4, 5, 6}, 7);
+  const Transcription x({h_rec("100000", "LINE0001", "261208", "1"), aux}, "X");
+  EXPECT_EQ(x.folder.files(), (Files{"in.RAW", "LINE0001.xyz", "LINE0001.XYX"}));
+  EXPECT_EQ(x.lines("LINE0001.XYX"),
+            Lines{"     0" " " " "  // station, 1X, blank station mark
+                  "     1" " " " "  // line (from the header), 1X, blank line mark
+                  "     0.00     0.00     0.00     0.00 0 10  0  0.000  0.000    0.0    0"
+                  "    0.00    0.00" + kNoGps + "  0.00010  0.00020  0.00030      40.      50.      60.   0.07"});
+  const Transcription d({aux, h_rec("100000", "LINE0001", "261208", "1")}, "D");
+  EXPECT_EQ(d.folder.files(), (Files{"in.RAW", "LINE0001.g31"}));
+}
+
+// The second call of a process skips the pre-pass and keeps the zone.
+TEST(TranscribeGps, SecondCallKeepsTheZone) {
+  reset_persistent_state();
+  test::TempFolder folder;
+  test::write_text(folder.file("in.RAW"), test::join_lines({g_rec(kGga45N75W), kT1}));
+  test::ScriptedConsole console;
+  float height = 0.2f;
+  bool set = true;
+  std::int32_t result = -1;
+  KALXLATSUB(folder.file("in.RAW"), "X", height, set, result);
+  EXPECT_EQ(result, 0);
+  const auto mean_lines = [&] {
+    int n = 0;
+    for (const auto& l : console.lines) n += l.rfind(" For mean Lat, Lon=", 0) == 0;
+    return n;
+  };
+  EXPECT_EQ(mean_lines(), 1);
+  KALXLATSUB(folder.file("in.RAW"), "S", height, set, result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(mean_lines(), 1);
+  EXPECT_EQ(persistent().utm_zone, 18);
+  const Lines san = test::read_text_lines(folder.file("Default.SAN"));
+  ASSERT_EQ(san.size(), 2u);
+  EXPECT_EQ(san[1].substr(0, 25), "    500000.0    4982950.4");
+  reset_persistent_state();
+}
+
+// Only the first 50,000 GGA fixes are averaged; every sentence still
+// reaches the GPS file.
+TEST(TranscribeGps, FixArraysHoldTheFirst50000) {
+  const std::string far = nmea("GPGGA,100003,1000.0000,N,00100.0000,E,1,08,0.9,100.0,M,0.0,M,,");
+  std::vector<std::string> raw(kMaxFixes, g_rec(kGga45N75W));
+  for (int i = 0; i < 10; ++i) raw.push_back(g_rec(far));
+  const Transcription t(raw, "R");
+  EXPECT_EQ(t.result, 0);
+  EXPECT_EQ(persistent().utm_zone, 18);  // 45 N 75 W, not pulled towards 10 N 1 E
+  EXPECT_EQ(t.lines("DEFAULT.GPS").size(), static_cast<std::size_t>(kMaxFixes + 10));
+  reset_persistent_state();
+}
+
+}  // namespace
+}  // namespace kal::xlat
