@@ -199,5 +199,76 @@ TEST(XlatVariants, EarlyRecordsPerType) {
   }
 }
 
+// IDF and SDF on two geometries (code 21): geometry 2 from the X$ record,
+// HC 200 * 0.0710612 * 1000 = 14212., PC 250 * 0.0783449 * 1000 = 19586.;
+// the SDF lists 2 x 2 coil pairs.
+TEST(XlatVariants, TypePTwoGeometries) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir,
+                              {header_rec("100000", "LINE0021", "261208", "21"), kStation1,
+                               x_rec("100002", {{2000, 400, 2500, -600}})},
+                              "P");
+  EXPECT_EQ(run.status, 0) << run.out;
+  expect_lines(dir, "LINE0021.idf", {
+      "     1  0.20   0.00   0.00   -5670.    2192.     890.    5041."
+      "    4000.   14212.   -6000.   19586."
+      "    0.000000     0.000000     0.0  0         0 0 0  0    0.000"});
+  expect_lines(dir, "LINE0021.SDF", {
+      "            4",
+      "  1  1   9000. 1.00   3 0.00 1.00000 0.00000  1.0  1.0",
+      "  0  1   9000. 1.10   4 0.00 1.00000 0.00000  1.0  1.0",
+      "  1  1   9000. 2.00   3 0.00 1.00000 0.00000  1.0  1.0",
+      "  0  1   9000. 2.10   4 0.00 1.00000 0.00000  1.0  1.0",
+  });
+}
+
+// ICE with five channels: scaled by 1/10000, 1/100, 1/1000, 1/100, 1/1000
+// (12345, 250, 7500, 1234, 5678 -> 1.2345, 2.5, 7.5, 12.34, 5.678).
+TEST(XlatVariants, TypeIFiveChannels) {
+  TempDir dir;
+  const XlatRun run = run_raw(
+      dir,
+      {c_rec("120000", "KALVOR-1   SNA1234567  SW VERSION 6.2 "),
+       header_rec("100000", "LINE0001", "261208", "1"),
+       g_rec("GPGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,"),
+       "I$100005   25 -15  35 12345  5 12345   250  7500  1234  5678"},
+      "I");
+  EXPECT_EQ(run.status, 0) << run.out;
+  expect_lines(dir, "LINE0001.ice", {
+      "     45.000000    -75.000000  5   1.2345   2.5000   7.5000  12.3400   5.6780 1.2345 1"
+      "   0.35   2.50  -1.50        36005 0   0      500000.0     4982950.4   1   8    0.900   100.0"});
+}
+
+// Code 215 in a file header: the G heading of three geometries.
+TEST(XlatVariants, TypeGThreeGeometryHeading) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir, {header_rec("100000", "LINE0215", "261208", "215")}, "G");
+  EXPECT_EQ(run.status, 0);
+  const Lines main = read_lines(dir.file("LINE0215.xyz"));
+  ASSERT_EQ(main.size(), 3u);
+  EXPECT_EQ(main[0], "\\Kalvor Filename is LINE0215.xyz       ");
+  EXPECT_EQ(main[2],
+            "\\..STN.SP.LINE.LP.HC5-mS/m.HI5-ppt.PC5-mS/m..PI5-ppt.HC1-mS/m.HI1-ppt.PC1-mS/m..PI1-"
+            "ppt.HC2-mS/m.HI2-ppt.PC2-mS/m..PI2-ppt..N.HH.MM.SS.V.......T-K.....CN..Ptch...Roll"
+            "......GPS_TIME..Lat..........Lon.........GPS_Alt.DMode");
+}
+
+// Type G without a file header: the identification writes the three
+// header lines into the Default file (name "Default" in 19 characters,
+// code 1 as I2, blank channel heading).
+TEST(XlatVariants, TypeGHeaderLinesFromIdentification) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir, {id_version(" 5.1a"), kStation1}, "G");
+  EXPECT_EQ(run.status, 0);
+  expect_lines(dir, "Default.xyz", {
+      "\\Kalvor Filename is Default            ",
+      "\\Kalvor Sensor Length Code is  1",
+      "\\..STN.SP.LINE.LP..N.HH.MM.SS.V.......T-K.....CN..Ptch...Roll......GPS_TIME..Lat..........Lon.........GPS_Alt.DMode",
+      // Geosoft T$ station: LineNumber 0, blank marks
+      "     1       0     123.40    -5.67   234.50     0.89 0 10  0  1.000  0.000    0.0    0"
+      "    0.00    0.00" + kNoGps,
+  });
+}
+
 }  // namespace
 }  // namespace kal::xtest
