@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -118,7 +117,7 @@ class PtyServer {
       : options_(options), sensor_(sensor), trace_(trace) {}
 
   bool open(std::string& error);
-  int serve();
+  int serve(const sigset_t& wait_mask);
 
  private:
   std::int32_t host_speed() const;
@@ -126,7 +125,6 @@ class PtyServer {
   void take(std::vector<SensorEvent>& events, std::int32_t speed);
   void write_pending();
   std::chrono::nanoseconds byte_time() const;
-  int bytes_waiting_at_host() const;
   void hang_up();
 
   const SimOptions& options_;
@@ -140,6 +138,7 @@ class PtyServer {
   std::size_t written_ = 0;
   Clock::time_point next_byte_ = Clock::now();
   std::optional<Clock::time_point> hangup_deadline_;
+  bool host_answered_ = false;  // bytes came after the hang-up line
   bool hung_up_ = false;
 };
 
@@ -186,12 +185,6 @@ std::chrono::nanoseconds PtyServer::byte_time() const {
   return std::chrono::nanoseconds(10'000'000'000LL / sensor_.baud());
 }
 
-int PtyServer::bytes_waiting_at_host() const {
-  int count = 0;
-  if (::ioctl(slave_.get(), FIONREAD, &count) != 0) return 0;
-  return count;
-}
-
 void PtyServer::take(std::vector<SensorEvent>& events, std::int32_t speed) {
   for (auto& event : events) {
     switch (event.kind) {
@@ -220,6 +213,11 @@ void PtyServer::read_host() {
   const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
   if (n <= 0) return;
   const std::int32_t speed = host_speed();
+  if (sensor_.hangup_due()) {
+    trace_.bytes("H!", speed, std::string_view(buffer, static_cast<std::size_t>(n)));
+    host_answered_ = true;
+    return;
+  }
   std::vector<SensorEvent> events;
   std::string discarded;
   for (ssize_t i = 0; i < n; ++i) {
@@ -270,24 +268,7 @@ void PtyServer::hang_up() {
   hung_up_ = true;
 }
 
-int PtyServer::serve() {
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGINT);
-  sigset_t wait_mask;
-  // Blocked outside the poll, so a signal can only end a wait, never slip
-  // in between the check and the wait.
-  sigprocmask(SIG_BLOCK, &stop_signals, &wait_mask);
-  sigdelset(&wait_mask, SIGTERM);
-  sigdelset(&wait_mask, SIGINT);
-  struct sigaction action {};
-  action.sa_handler = request_stop;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-
+int PtyServer::serve(const sigset_t& wait_mask) {
   trace_.note(host_speed(), "sensor listening at " + number(sensor_.baud()));
   while (g_stop_requested == 0 && !hung_up_) {
     const auto now = Clock::now();
@@ -302,12 +283,14 @@ int PtyServer::serve() {
       }
     }
     if (sensor_.hangup_due() && !have_output) {
+      // The host answering the line proves it has read it; a host that
+      // never answers gets the hang-up after a while all the same.
       if (!hangup_deadline_) hangup_deadline_ = now + std::chrono::seconds(10);
-      if (bytes_waiting_at_host() == 0 || now >= *hangup_deadline_) {
+      if (host_answered_ || now >= *hangup_deadline_) {
         hang_up();
         break;
       }
-      wait = std::chrono::milliseconds(5);
+      wait = *hangup_deadline_ - now;
     }
     timespec timeout{};
     if (wait) {
@@ -333,9 +316,30 @@ int PtyServer::serve() {
   return 0;
 }
 
+// SIGTERM and SIGINT stay blocked except inside the poll, so a signal can
+// only end a wait, never slip in between the check and the wait. Installed
+// before the line is announced: a caller may stop the sim at once.
+void install_stop_signals(sigset_t& wait_mask) {
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  sigprocmask(SIG_BLOCK, &stop_signals, &wait_mask);
+  sigdelset(&wait_mask, SIGTERM);
+  sigdelset(&wait_mask, SIGINT);
+  struct sigaction action {};
+  action.sa_handler = request_stop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
 }  // namespace
 
 int run_simulator(const SimOptions& options, Sensor& sensor, Trace& trace) {
+  sigset_t wait_mask;
+  install_stop_signals(wait_mask);
   PtyServer server(options, sensor, trace);
   std::string error;
   if (!server.open(error)) {
@@ -346,7 +350,7 @@ int run_simulator(const SimOptions& options, Sensor& sensor, Trace& trace) {
       "PORT_DIR=" + options.dir + "\nPORT=COM" + number(options.port) + "\n";
   std::fputs(ready.c_str(), stdout);
   std::fflush(stdout);
-  return server.serve();
+  return server.serve(wait_mask);
 }
 
 }  // namespace kal::sim

@@ -168,7 +168,8 @@ void Sensor::set_rate(unsigned char code, std::vector<SensorEvent>& events) {
 
 void Sensor::start_upload(std::vector<SensorEvent>& events) {
   upload_ = memory_.upload_lines();
-  sent_before_.assign(upload_.size(), false);
+  // Kept from earlier uploads: each fault strikes once in the sensor's life.
+  if (sent_before_.size() < upload_.size()) sent_before_.resize(upload_.size(), false);
   index_ = 0;
   uploading_ = true;
   events.push_back(note("upload of " + number(static_cast<std::int64_t>(upload_.size())) +

@@ -28,8 +28,9 @@ class Sensor {
   Sensor(const SimOptions& options, SensorMemory& memory);
 
   std::int32_t baud() const { return baud_; }
-  // False once shut down or fallen silent: then the sensor ignores everything.
-  bool listening() const { return !shut_down_ && !silent_; }
+  // False once shut down, fallen silent or about to hang up: then the
+  // sensor ignores everything.
+  bool listening() const { return !shut_down_ && !silent_ && !hangup_due_; }
   // True once the hang-up line has been sent: the line is to be closed as
   // soon as the host has read it.
   bool hangup_due() const { return hangup_due_; }

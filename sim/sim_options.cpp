@@ -184,8 +184,9 @@ Options:
   --cold-start K       ignore the first K queries
   --corrupt-line I     send upload line I once with its "$" replaced by "#"
   --silent-after I     send nothing more after upload line I
-  --hangup-after I     close the line once the host has read upload line I
-                       (at the latest 10 s after sending it) and exit
+  --hangup-after I     send upload line I, then close the line as soon as
+                       the host answers it (so the line is surely read; at
+                       the latest 10 s after sending it) and exit
   --pace               send at the real byte rate (10 bits a byte)
   --noise KIND:I[:M]   disturb upload line I once; repeatable. KIND is
                        junk  (a garbage line of M random bytes, default 20,

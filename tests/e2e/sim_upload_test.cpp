@@ -1,0 +1,195 @@
+// kalvor-sim's upload as a host meets it: a memory file sent line by line
+// with the N/R handshake, the clear-memory frame, and the faults.
+#include <gtest/gtest.h>
+
+#include "sim_harness.h"
+
+namespace kal::simtest {
+namespace {
+
+const std::vector<std::string> kMemory = {
+    "C$000000 KALVOR-21HQ SN21HQ0001 SW VERSION 5.1a",
+    "C$120102 Start grid B",
+    "H$120110 LINE0007 311226 215",
+    "T$120110 000      1 CONV      1     0   211  -129   182    64 12470  2321   13  -6",
+    "X$120110 000    245   -88   215    67   269   -63   242    60",
+    "Z$",
+};
+
+std::string memory_text(const std::vector<std::string>& lines, std::string_view end = "\n") {
+  std::string text;
+  for (const auto& l : lines) text += l + std::string(end);
+  return text;
+}
+
+class SimUpload : public ::testing::Test {
+ protected:
+  void start(std::vector<std::string> args, std::string_view memory = {}) {
+    const std::string file =
+        folder.write_file("memory.txt", memory.empty() ? memory_text(kMemory) : memory);
+    args.insert(args.begin(), {"--port", "4", "--memory", file});
+    ASSERT_TRUE(sim.start(folder.path(), args)) << sim.ready_output();
+    ASSERT_TRUE(line.open(sim.port_path(), 38400));
+  }
+
+  // Uploads answering "N" to every line until "Z$"; the lines as received.
+  std::vector<std::string> upload_all() {
+    std::vector<std::string> got;
+    line.send(kStartUploadFrame);
+    for (int i = 0; i < 1000; ++i) {
+      std::string l = line.read_line(2000);
+      if (l.empty()) break;
+      got.push_back(l);
+      if (l.rfind("Z$", 0) == 0) break;
+      line.send("N");
+    }
+    return got;
+  }
+
+  SimFolder folder;
+  SimProcess sim;
+  SensorLine line;
+};
+
+TEST_F(SimUpload, SendsTheMemoryLinesInOrderEachEndedByCrLf) {
+  start({});
+  const auto got = upload_all();
+  ASSERT_EQ(got.size(), kMemory.size());
+  for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], kMemory[i] + "\r\n");
+}
+
+TEST_F(SimUpload, WaitsForNBeforeTheNextLine) {
+  start({});
+  line.send(kStartUploadFrame);
+  EXPECT_EQ(line.read_line(2000), kMemory[0] + "\r\n");
+  EXPECT_EQ(line.read_for(400), "") << "nothing before the answer";
+  line.send("N");
+  EXPECT_EQ(line.read_line(2000), kMemory[1] + "\r\n");
+}
+
+TEST_F(SimUpload, RRepeatsTheSameLine) {
+  start({});
+  line.send(kStartUploadFrame);
+  line.read_line(2000);
+  line.send("N");
+  ASSERT_EQ(line.read_line(2000), kMemory[1] + "\r\n");
+  for (int repeat = 0; repeat < 3; ++repeat) {
+    line.send("R");
+    EXPECT_EQ(line.read_line(2000), kMemory[1] + "\r\n");
+  }
+  line.send("N");
+  EXPECT_EQ(line.read_line(2000), kMemory[2] + "\r\n");
+}
+
+TEST_F(SimUpload, ReadsCrLfLineEndsAndAddsTheMissingEndOfData) {
+  // CR LF ends, and a last line without any end; no "Z$" line.
+  start({}, "C$000000 KALVOR-4 SN00000042\r\nT$ first\r\nT$ last");
+  const auto got = upload_all();
+  const std::vector<std::string> expected = {"C$000000 KALVOR-4 SN00000042\r\n", "T$ first\r\n",
+                                             "T$ last\r\n", "Z$\r\n"};
+  EXPECT_EQ(got, expected);
+}
+
+TEST_F(SimUpload, UploadCanBeRunAgain) {
+  start({});
+  EXPECT_EQ(upload_all().size(), kMemory.size());
+  EXPECT_EQ(upload_all().size(), kMemory.size());
+}
+
+TEST_F(SimUpload, TheNextFrameEndsTheUploadAfterZ) {
+  // The host never answers "Z$"; it goes on with the rate change and queries.
+  start({});
+  upload_all();
+  line.send(set_baud_frame(5));
+  EXPECT_EQ(line.read_for(200), "");
+  line.send(kQueryFrame);
+  EXPECT_EQ(line.read_line(2000), "KALVOR READY\r\n");
+  line.send("N");
+  EXPECT_EQ(line.read_for(300), "") << "no upload runs any more";
+}
+
+TEST_F(SimUpload, ClearSequenceCancelsTheUpload) {
+  start({});
+  line.send(kStartUploadFrame);
+  line.read_line(2000);
+  line.send("4");
+  line.send("N");
+  EXPECT_EQ(line.read_for(300), "");
+}
+
+TEST_F(SimUpload, ClearMemoryEmptiesTheMemoryFile) {
+  start({});
+  line.send(kClearMemoryFrame);
+  EXPECT_EQ(line.read_for(300), "") << "not answered";
+  EXPECT_EQ(folder.read_file("memory.txt"), "");
+  const std::vector<std::string> only_end = {"Z$\r\n"};
+  EXPECT_EQ(upload_all(), only_end);
+}
+
+TEST_F(SimUpload, CorruptLineIsSentOnceWithItsDollarReplaced) {
+  start({"--corrupt-line", "3"});
+  line.send(kStartUploadFrame);
+  EXPECT_EQ(line.read_line(2000), kMemory[0] + "\r\n");
+  line.send("N");
+  EXPECT_EQ(line.read_line(2000), kMemory[1] + "\r\n");
+  line.send("N");
+  EXPECT_EQ(line.read_line(2000), "H#120110 LINE0007 311226 215\r\n");
+  line.send("R");
+  EXPECT_EQ(line.read_line(2000), kMemory[2] + "\r\n");
+  line.send("R");
+  EXPECT_EQ(line.read_line(2000), kMemory[2] + "\r\n") << "only once";
+  line.send("N");
+  EXPECT_EQ(line.read_line(2000), kMemory[3] + "\r\n");
+}
+
+TEST_F(SimUpload, SilentAfterLineSendsNothingMore) {
+  start({"--silent-after", "2"});
+  line.send(kStartUploadFrame);
+  EXPECT_EQ(line.read_line(2000), kMemory[0] + "\r\n");
+  line.send("N");
+  EXPECT_EQ(line.read_line(2000), kMemory[1] + "\r\n");
+  line.send("N");
+  EXPECT_EQ(line.read_for(400), "");
+  line.send("R");
+  line.send(kQueryFrame);
+  EXPECT_EQ(line.read_for(400), "");
+}
+
+TEST_F(SimUpload, HangupAfterLineClosesTheLineWhenTheHostAnswersIt) {
+  start({"--hangup-after", "2"});
+  line.send(kStartUploadFrame);
+  EXPECT_EQ(line.read_line(2000), kMemory[0] + "\r\n");
+  line.send("N");
+  EXPECT_EQ(line.read_line(2000), kMemory[1] + "\r\n") << "the last line is not lost";
+  EXPECT_EQ(line.read_for(300), "") << "the line stays up until the answer";
+  EXPECT_FALSE(line.hung_up());
+  line.send("N");
+  EXPECT_TRUE(line.wait_hangup(3000));
+  EXPECT_EQ(line.read_for(100), "") << "no third line";
+  EXPECT_TRUE(line.hangup_errno() == 0 || line.hangup_errno() == EIO) << line.hangup_errno();
+  EXPECT_EQ(sim.wait_exit(3000), 0);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder.file("COM4"))));
+}
+
+TEST_F(SimUpload, HangupComesEvenWhenTheHostDoesNotRead) {
+  start({"--hangup-after", "1"});
+  line.send(kStartUploadFrame);
+  // Not reading: the sim gives the host 10 s, then hangs up anyway.
+  EXPECT_EQ(sim.wait_exit(15000), 0);
+  EXPECT_TRUE(line.wait_hangup(1000));
+}
+
+// 10 bits a byte: the identification line (47 characters and CR LF) takes
+// 49 * 10 / 1200 s = 408 ms at 1200 baud. Only the lower bound is checked.
+TEST_F(SimUpload, PaceSendsAtTheByteRateOfTheCurrentBaud) {
+  start({"--pace", "--baud", "1200"});
+  line.set_speed(1200);
+  const auto begin = std::chrono::steady_clock::now();
+  line.send(kStartUploadFrame);
+  EXPECT_EQ(line.read_line(3000), kMemory[0] + "\r\n");
+  const auto took = std::chrono::steady_clock::now() - begin;
+  EXPECT_GE(took, std::chrono::milliseconds(380));
+}
+
+}  // namespace
+}  // namespace kal::simtest
