@@ -128,17 +128,19 @@ std::string header_line(std::int32_t ms_of_day, std::string_view name) {
                     {t.hour, t.minute, t.second, name, 8, 12, 26, 215});
 }
 
-// Appends exactly `budget` lines of one survey line: stations (T$ then X$)
-// 0.5 m apart, a GGA line wherever the next line number is a multiple of
-// ten, and a status line where a station pair would straddle one.
+// Appends exactly `budget` lines of one survey line: a GGA line with the
+// starting position, then stations (T$ then X$) 0.5 m apart, a GGA line
+// wherever the next line number is a multiple of ten, and a status line
+// where a station pair would straddle one.
 void walk_survey_line(std::vector<std::string>& lines, std::int32_t budget, std::int32_t line,
                       std::int32_t& ms_of_day, Position where, double north_step_m) {
   std::int32_t station = 0;
-  const std::size_t end = lines.size() + static_cast<std::size_t>(budget);
+  const std::size_t begin = lines.size();
+  const std::size_t end = begin + static_cast<std::size_t>(budget);
   while (lines.size() < end) {
     const std::size_t number = lines.size() + 1;
     const std::size_t remaining = end - lines.size();
-    if (number % 10 == 0) {
+    if (number % 10 == 0 || lines.size() == begin) {
       lines.push_back(gga_line(ms_of_day, where, station));
     } else if (remaining >= 2 && (number + 1) % 10 != 0) {
       ++station;

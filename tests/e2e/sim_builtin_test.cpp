@@ -154,11 +154,16 @@ TEST_F(SimBuiltinLines, SurveyRecordsHaveTheDecodersLengths) {
 
 TEST_F(SimBuiltinLines, GgaSentencesEveryTenthLineWithRightChecksums) {
   int sentences = 0;
+  int opening = 0;
   for (std::size_t i = 0; i < lines().size(); ++i) {
     const std::string& l = lines()[i];
     if (l.rfind("G$", 0) != 0) continue;
     ++sentences;
-    EXPECT_EQ((i + 1) % 10, 0u) << "line " << i + 1;
+    // Every tenth line, and one with the starting position of each survey
+    // line (after its header and status lines).
+    const bool opens_line = i >= 2 && lines()[i - 2][0] == 'H';
+    EXPECT_TRUE((i + 1) % 10 == 0 || opens_line) << "line " << i + 1;
+    if (opens_line) ++opening;
     ASSERT_EQ(l.rfind("G$GPGGA,", 0), 0u) << l;
     const auto star = l.find('*');
     ASSERT_NE(star, std::string::npos) << l;
@@ -188,6 +193,7 @@ TEST_F(SimBuiltinLines, GgaSentencesEveryTenthLineWithRightChecksums) {
     EXPECT_NEAR(lon, 75.693, 0.01) << l;
   }
   EXPECT_GE(sentences, 15);
+  EXPECT_EQ(opening, 2);
 }
 
 }  // namespace
