@@ -40,6 +40,9 @@ bool is_sensor_reply(std::string_view line);
 // The error-retry console line: tag, status, " on port COM", port, ": retry...".
 void print_retry_line(std::string_view tag, std::int32_t status, std::int32_t port);
 
+// Clears the kept values (last baud code, poll count) as at program start.
+void reset_protocol_state();
+
 std::int32_t KALVOR_READ_DATA(std::int32_t& port, std::string& buffer);
 std::int32_t KALVOR_CLEAR(std::int32_t& port, std::string& buffer);
 std::int32_t KALVOR_QUERY(std::int32_t& port, std::string& reply);

@@ -63,4 +63,8 @@ std::string serial_device_name(std::int32_t port);
 // A short description of a platform error number (strerror / FormatMessage).
 std::string serial_error_text(std::int32_t status);
 
+// True when a status means the device itself is gone or broken (a hang-up,
+// an unplugged adapter, a closed handle), so retrying cannot help.
+bool serial_link_dead(std::int32_t status);
+
 }  // namespace kal

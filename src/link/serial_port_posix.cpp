@@ -45,6 +45,10 @@ std::string serial_device_name(std::int32_t port) {
 
 std::string serial_error_text(std::int32_t status) { return std::strerror(status); }
 
+bool serial_link_dead(std::int32_t status) {
+  return status == EIO || status == ENXIO || status == ENODEV || status == EBADF;
+}
+
 namespace serial_detail {
 namespace {
 

@@ -34,6 +34,19 @@ std::string serial_error_text(std::int32_t status) {
   return result;
 }
 
+bool serial_link_dead(std::int32_t status) {
+  switch (status) {
+    case ERROR_INVALID_HANDLE:        // the handle was closed
+    case ERROR_BAD_COMMAND:           // USB adapters report removal this way
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 namespace serial_detail {
 namespace {
 
