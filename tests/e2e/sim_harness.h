@@ -13,6 +13,7 @@
 //   std::string quiet = line.read_for(300);            // everything within 300 ms
 //   EXPECT_TRUE(line.wait_hangup(3000));               // POLLHUP on the slave
 //   int status = sim.stop();                           // exit status (-1 if killed)
+//   wait_for_trace(trace_file, "H> 38400 AA 81 03 55");  // with --trace: handled
 //
 // The sim must be given time to read bytes before the line's speed changes:
 // it judges each byte by the speed the port has when the byte is read.
@@ -338,6 +339,23 @@ inline std::vector<std::string> trace_lines(const std::string& path) {
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+// Waits up to `timeout_ms` until the trace holds `count` lines containing
+// `text`: the sim has then handled those bytes, so the host may change its
+// speed without the sim judging them by the new one.
+inline bool wait_for_trace(const std::string& path, std::string_view text, int count = 1,
+                           int timeout_ms = 5000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    int found = 0;
+    for (const auto& line : trace_lines(path)) {
+      if (line.find(text) != std::string::npos) ++found;
+    }
+    if (found >= count) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 }  // namespace kal::simtest

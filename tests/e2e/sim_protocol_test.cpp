@@ -19,6 +19,8 @@ class SimProtocol : public ::testing::Test {
     ASSERT_TRUE(line.open(sim.port_path(), host_baud));
   }
 
+  std::string trace() const { return folder.file("wire.trace"); }
+
   SimFolder folder;
   SimProcess sim;
   SensorLine line;
@@ -49,7 +51,8 @@ TEST_F(SimProtocol, AnswersTheQueryAtItsSpeed) {
 TEST_F(SimProtocol, IgnoresAQueryAtAnotherSpeed) {
   start({}, 9600);
   line.send(kQueryFrame);
-  EXPECT_EQ(line.read_for(400), "");
+  EXPECT_TRUE(wait_for_trace(trace(), "H! 9600 AA 80 55"));
+  EXPECT_EQ(line.read_for(300), "");
   line.set_speed(38400);
   line.send(kQueryFrame);
   EXPECT_EQ(line.read_line(2000), kReady) << "still alive at its own speed";
@@ -58,7 +61,8 @@ TEST_F(SimProtocol, IgnoresAQueryAtAnotherSpeed) {
 TEST_F(SimProtocol, StartsAtTheRateGiven) {
   start({"--baud", "115200"}, 38400);
   line.send(kQueryFrame);
-  EXPECT_EQ(line.read_for(400), "");
+  EXPECT_TRUE(wait_for_trace(trace(), "H! 38400 AA 80 55"));
+  EXPECT_EQ(line.read_for(300), "");
   line.set_speed(115200);
   line.send(kQueryFrame);
   EXPECT_EQ(line.read_line(2000), kReady);
@@ -84,10 +88,13 @@ TEST_F(SimProtocol, SetBaudFrameSwitchesToTheRateOfItsCode) {
   for (const Step& step : steps) {
     SCOPED_TRACE(step.baud);
     line.send(set_baud_frame(step.code));
-    EXPECT_EQ(line.read_for(150), "") << "the rate change is not answered";
+    EXPECT_TRUE(wait_for_trace(trace(), "rate " + std::to_string(current) + " -> " +
+                                            std::to_string(step.baud)));
+    EXPECT_EQ(line.read_for(100), "") << "the rate change is not answered";
     if (step.baud != current) {
       line.send(kQueryFrame);
-      EXPECT_EQ(line.read_for(300), "") << "the old rate is no longer heard";
+      EXPECT_TRUE(wait_for_trace(trace(), "H! " + std::to_string(current) + " AA 80 55"));
+      EXPECT_EQ(line.read_for(100), "") << "the old rate is no longer heard";
     }
     line.set_speed(step.baud);
     line.send(kQueryFrame);
