@@ -373,5 +373,37 @@ TEST(XlatEdge, WrongChecksumSentencesAreNotUsed) {
   expect_lines(dir, "LINE0001.GPS", {"$" + with_checksum(kGga45N75W), "$" + bad.substr(2)});
 }
 
+// A survey named "Default" must not overwrite the Default files written
+// before its file header (main output, comments, reference copy).
+TEST(XlatEdge, SurveyNamedDefaultOverwritesNothing) {
+  TempDir dir;
+  const XlatRun run = run_raw(dir,
+                              {c_rec("095900", "BEFORE"), kStation1, r_rec({1, 2, 3, 4, 5, 6, 7}),
+                               header_rec("100000", "Default", "261208", "1"),
+                               c_rec("100001", "AFTER"),
+                               t58("100002", 2, "CONV", {0, 0, 10, 20, 30, 40}),
+                               r_rec({8, 9, 10, 11, 12, 13, 14})},
+                              {"in.RAW", "X"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  const Files files = list_files(dir.path());
+  std::vector<std::string> stations, comments;
+  for (const auto& f : files) {
+    const std::string ext = f.size() > 4 ? f.substr(f.size() - 4) : "";
+    for (const auto& l : read_lines(dir.file(f))) {
+      if (ext == ".xyz") stations.push_back(l.substr(0, 6));
+      if (ext == ".CMT") comments.push_back(l);
+    }
+  }
+  std::sort(stations.begin(), stations.end());
+  std::sort(comments.begin(), comments.end());
+  EXPECT_EQ(stations, (std::vector<std::string>{"     1", "     2"})) << numbered(run.lines);
+  EXPECT_EQ(comments, (std::vector<std::string>{"    1 AFTER           ", "    1 BEFORE          "}));
+  const auto first = read_lines(dir.file("Default.xyz"));
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].substr(0, 6), "     1");
+  EXPECT_EQ(read_lines(dir.file("Default.CMT")), std::vector<std::string>{"    1 BEFORE          "});
+  EXPECT_EQ(read_lines(dir.file("Default.RAW")).size(), 2u);
+}
+
 }  // namespace
 }  // namespace kal::xtest
