@@ -34,7 +34,10 @@ std::string safe_file_stem(std::string_view survey_name, bool& changed) {
 }
 
 std::string time_suffix(std::int32_t hour, std::int32_t minute, std::int32_t second) {
-  return fmt::write("'_',3I2.2", {hour, minute, second});
+  // Two digits each whatever the header held: no blank, sign or asterisk
+  // may reach a file name.
+  const auto two = [](std::int32_t v) { return v < 0 ? (-(v % 100)) : v % 100; };
+  return fmt::write("'_',3I2.2", {two(hour), two(minute), two(second)});
 }
 
 bool stem_used(const std::vector<std::string>& used, std::string_view stem) {

@@ -39,6 +39,7 @@ TEST(SurveyNames, TimeSuffixIsZeroFilled) {
   EXPECT_EQ(time_suffix(10, 5, 2), "_100502");
   EXPECT_EQ(time_suffix(0, 0, 0), "_000000");
   EXPECT_EQ(time_suffix(23, 59, 59), "_235959");
+  EXPECT_EQ(time_suffix(-1, 5, 123), "_010523");  // never a sign or asterisks
 }
 
 TEST(SurveyNames, DistinctStemsIgnoreCaseAndCountOn) {

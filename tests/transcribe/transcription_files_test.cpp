@@ -428,6 +428,23 @@ TEST(TranscribeDriver, ResultCodes) {
   EXPECT_EQ(bad_type.folder.files(), Files{"in.RAW"});
   const Transcription fatal({kT1, h_rec("10:502", "LINE0001", "261208", "1")}, "X");
   EXPECT_EQ(fatal.result, 2);
+  {
+    // A folder opens but cannot be read: result 1 with the line and the
+    // error number of the system.
+    test::ScriptedConsole console;
+    test::TempFolder folder;
+    std::filesystem::create_directory(folder.file("sub"));
+    reset_persistent_state();
+    float height = 0.2f;
+    bool set = true;
+    std::int32_t result = -1;
+    KALXLATSUB(folder.file("sub/"), "X", height, set, result);
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(console.has(" *** Read error in input file at line " + rjust(1, 12))) << console.dump();
+    bool iostat = false;
+    for (const auto& l : console.lines) iostat |= l.rfind(" IOSTAT=", 0) == 0;
+    EXPECT_TRUE(iostat) << console.dump();
+  }
 }
 
 // A non-numeric height reply asks again; the given height is kept on "/".
