@@ -379,7 +379,7 @@ bool parse_real(std::string_view field, int decimals, Real& value) {
   }
   if (points > 1) return false;
   if (digit_count == 0) return false;
-  char number[200];
+  char number[200] = {};
   std::size_t m = 0;
   if (points == 1) {
     for (char c : body) number[m++] = c;
