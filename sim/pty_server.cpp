@@ -193,11 +193,8 @@ void PtyServer::take(std::vector<SensorEvent>& events, std::int32_t speed) {
         break;
       case SensorEvent::Kind::sent:
         trace_.bytes("S>", speed, event.bytes);
-        if (pending_.empty()) {
-          pending_.clear();
-          written_ = 0;
-          next_byte_ = std::max(next_byte_, Clock::now());
-        }
+        // An idle line starts pacing afresh from now.
+        if (pending_.empty()) next_byte_ = std::max(next_byte_, Clock::now());
         pending_ += event.bytes;
         break;
       case SensorEvent::Kind::note:

@@ -211,7 +211,8 @@ Trace format (one event per line, fields separated by one blank):
             per line: "AA 80 55", "34", "EE EE", "4E", "52", ...)
          H! bytes from the host that the sensor discarded (wrong speed,
             shut down or fallen silent)
-         S> bytes the sensor sent (one line per reply or upload line)
+         S> bytes the sensor sent (one line per reply or upload line,
+            timed when its sending begins)
          -- a note on the sensor's state (then TEXT follows SPEED directly)
   SPEED  the speed the host's port was set to when the event happened
   HEX    the bytes as two upper-case hex digits each
