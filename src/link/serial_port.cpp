@@ -437,6 +437,8 @@ std::int32_t SERIAL_READ(const std::int32_t* port, char* buffer, std::int32_t ca
     s.take.store(next_position(take), std::memory_order_release);
     if (!is_stripped(r->options, byte)) buffer[stored++] = byte;
     const bool line_end = ends_line(r->options, byte, r->previous_byte);
+    // Every byte taken counts as the previous one, the terminator too: after
+    // CR LF ends a line, a further LF must not end an empty one.
     r->previous_byte = byte;
     if (line_end) break;
   }

@@ -390,6 +390,7 @@ TEST_F(ProtocolTest, TenQPressesWithoutReplyAreAQuitNotAnAnswer) {
   EXPECT_EQ(sensor.wire_of_at_least(30), ten);
   EXPECT_EQ(console.sleeps_of(25), 1000u);
   // The q presses did not use up polls: the next silent call has all 21.
+  console.on_sleep = nullptr;
   console.sleeps.clear();
   EXPECT_EQ(KALVOR_QUERY(port_, reply), kQueryNoReply);
   EXPECT_EQ(console.sleeps_of(100), 23u);

@@ -259,6 +259,20 @@ TEST_F(SerialPortTest, LineEndingOptionsTable) {
   }
 }
 
+TEST_F(SerialPortTest, CrLfEndsOneLineOnlyOnce) {
+  connect(12);  // a LF directly after a CR ends the line; nothing stripped
+  peer_.send("A\r\n\nB\r\n");
+  std::int32_t ready = 0, count = 0;
+  ASSERT_EQ(wait_for_line(port_, ready, count), kSerialOk);
+  char buffer[8];
+  ASSERT_EQ(SERIAL_READ(&port_, buffer, 8, &count), kSerialOk);
+  EXPECT_EQ(std::string(buffer, 8), "A\r\n     ");
+  // The lone LF follows a LF, not a CR: it is part of the next line.
+  ASSERT_EQ(SERIAL_READ(&port_, buffer, 8, &count), kSerialOk);
+  EXPECT_EQ(count, 4);
+  EXPECT_EQ(std::string(buffer, 8), "\nB\r\n    ");
+}
+
 TEST_F(SerialPortTest, WithoutLineEndBitsReadTakesExactlyTheCapacity) {
   connect(3);  // strip CR and LF, no line end
   peer_.send("12\r\n345678");
