@@ -43,6 +43,11 @@ void print_retry_line(std::string_view tag, std::int32_t status, std::int32_t po
 // Clears the kept values (last baud code, poll count) as at program start.
 void reset_protocol_state();
 
+// The retry loops without a bound (purge and writes of KALVOR_CLEAR, query
+// write and line read of KALVOR_QUERY) end with kQueryOperatorQuit when the
+// operator presses q or Q between tries, and with kLinkLost (after one line
+// naming the port and the error) when the device is gone. KALVOR_CHANGE_BAUD
+// passes these on from its KALVOR_CLEAR, with the port back at its old rate.
 std::int32_t KALVOR_READ_DATA(std::int32_t& port, std::string& buffer);
 std::int32_t KALVOR_CLEAR(std::int32_t& port, std::string& buffer);
 std::int32_t KALVOR_QUERY(std::int32_t& port, std::string& reply);

@@ -9,7 +9,8 @@
 // unchanged (or that output unwritten). Nothing here prints.
 //
 // Port names: on POSIX port n is $KALFETCH_PORT_DIR/COM<n> when that variable
-// is set, else /dev/ttyS<n-1>; on Windows it is "COM<n>:".
+// is set, else /dev/ttyS<n-1>; on Windows it is "COM<n>:" (ports 10 and up:
+// "\\.\COM<n>", the only form Windows opens for them).
 #pragma once
 
 #include <cstdint>

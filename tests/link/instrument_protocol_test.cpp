@@ -304,6 +304,24 @@ TEST_F(ProtocolTest, ClearOnADeadLinkEndsWithOneLine) {
                                   "           5 (" + std::strerror(EIO) + ")");
 }
 
+// With the cable pulled the bounded loops end as designed: the query's ten
+// purges fail (1), and the rate change gives up after 100 failed reads of
+// the line settings, 100 ms apart, without a message (1).
+TEST_F(ProtocolTest, DeadLinkEndsTheBoundedLoops) {
+  FakeConsole console;
+  std::int32_t ready = 0, count = 0;
+  ASSERT_EQ(SERIAL_PEEK_LINE(&port_, &ready, &count), kSerialOk);
+  peer_.close_master();
+  std::string reply = "BEFORE";
+  EXPECT_EQ(KALVOR_QUERY(port_, reply), kQueryPortRefused);
+  EXPECT_EQ(reply, "BEFORE");
+  console.sleeps.clear();
+  std::int32_t current = -1;
+  EXPECT_EQ(KALVOR_CHANGE_BAUD(port_, 115200, current), 1);
+  EXPECT_EQ(console.sleeps_of(100), 1u + 99u);  // one drain poll, 99 pauses
+  EXPECT_TRUE(console.lines.empty());
+}
+
 TEST(ClearRetries, OperatorLeavesWithQ) {
   FakeConsole console;
   console.keys = {'x', 'q'};
