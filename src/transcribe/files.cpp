@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include "common/fixed_text.h"
@@ -97,17 +98,29 @@ bool RawInput::open(const std::string& path) {
 
 RawInput::Read RawInput::next(std::string& line) {
   if (!in_) return Read::end;
+  // A bounded piece of the line: only its first 120 characters count, and a
+  // file without line ends must not be read into memory whole.
+  constexpr std::streamsize kPiece = 512;
+  char piece[kPiece];
   errno = 0;
-  if (!std::getline(*in_, whole_)) {
-    if (in_->bad()) {
-      error_number_ = errno != 0 ? errno : EIO;
-      return Read::error;
-    }
-    return Read::end;
+  in_->getline(piece, kPiece);
+  if (in_->bad()) {
+    error_number_ = errno != 0 ? errno : EIO;
+    return Read::error;
+  }
+  const std::streamsize extracted = in_->gcount();
+  if (extracted == 0 && in_->eof()) return Read::end;
+  std::size_t length = static_cast<std::size_t>(extracted);
+  if (in_->fail() && !in_->eof()) {
+    // Longer than the piece: the rest of the line is not part of the record.
+    in_->clear();
+    in_->ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+  } else if (!in_->eof() && length > 0) {
+    --length;  // the line end was counted
   }
   // Lines copied from Windows end in CR LF: the CR is not part of the line.
-  if (!whole_.empty() && whole_.back() == '\r') whole_.pop_back();
-  line.assign(whole_, 0, std::min<std::size_t>(whole_.size(), kLineLength));
+  if (length > 0 && piece[length - 1] == '\r') --length;
+  line.assign(piece, std::min<std::size_t>(length, kLineLength));
   line.resize(kLineLength, ' ');
   return Read::line;
 }

@@ -190,7 +190,6 @@ class RawInput {
  private:
   std::unique_ptr<std::ifstream> in_;
   std::unique_ptr<char[]> buffer_;
-  std::string whole_;  // the line as read, reused
   int error_number_ = 0;
 };
 

@@ -1,5 +1,8 @@
 #include "transcribe/names.h"
 
+#include "common/fixed_text.h"
+#include "transcribe/xlat_test_support.h"
+
 #include <gtest/gtest.h>
 
 namespace kal::xlat {
@@ -57,6 +60,27 @@ TEST(SurveyNames, ExtensionReplacement) {
   EXPECT_EQ(with_extension("Default.xyz", "XYZ"), "Default.XYZ");
   EXPECT_EQ(with_extension("LINE0001_101502.xyz", "GPS"), "LINE0001_101502.GPS");
   EXPECT_EQ(with_extension("LINE0001", "XYX"), "LINE0001.XYX");
+}
+
+// RAW lines: without CR LF, cut to 120 characters or blank-padded to them,
+// a long line never read whole, the last line without its line end.
+TEST(RawLines, CutPaddedAndWithoutLineEnds) {
+  test::TempFolder folder;
+  const std::string long_line = std::string(130, 'y') + std::string(200000, 'x');
+  test::write_text(folder.file("a.RAW"), "abc\r\n" + long_line + "\r\n\n" + std::string(511, 'z') + "\nlast");
+  RawInput raw;
+  ASSERT_TRUE(raw.open(folder.file("a.RAW")));
+  std::string line;
+  const std::vector<std::string> expected = {fixed("abc", 120), std::string(120, 'y'), std::string(120, ' '),
+                                             std::string(120, 'z'), fixed("last", 120)};
+  for (const std::string& want : expected) {
+    ASSERT_EQ(raw.next(line), RawInput::Read::line);
+    EXPECT_EQ(line, want);
+  }
+  EXPECT_EQ(raw.next(line), RawInput::Read::end);
+  ASSERT_TRUE(raw.rewind());
+  ASSERT_EQ(raw.next(line), RawInput::Read::line);
+  EXPECT_EQ(line, fixed("abc", 120));
 }
 
 }  // namespace
