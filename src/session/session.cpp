@@ -121,6 +121,7 @@ LineKind classify_line(std::string_view received) {
 
 class Session {
  public:
+  Session() { comment_list_.fill(kEmptyCommentSlot); }
   int run(const std::vector<std::string>& args);
 
  private:

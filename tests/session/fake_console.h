@@ -39,7 +39,15 @@ class FakeConsole final : public ConsoleServices {
   void press_after_idle_polls(std::int64_t polls, char key) {
     keys_.push_back(Key{key, {}, polls});
   }
+  // Both: the line was written and then `polls` key tests passed without output.
+  void press_after_line_and_idle_polls(std::string_view prefix, std::int64_t polls, char key) {
+    keys_.push_back(Key{key, std::string(prefix), polls});
+  }
   void type_line(std::string_view line) { typed_.emplace_back(line); }
+  // After this many key tests the console presses q on its own, so that a
+  // session that would poll forever ends and the test can report it.
+  void set_watchdog(std::int64_t key_tests) { watchdog_ = key_tests; }
+  bool watchdog_fired() const { return watchdog_fired_; }
   // Real sleeps are the requested time divided by this; 0 skips them.
   void set_sleep_divisor(int divisor) { sleep_divisor_ = divisor; }
   void set_clock(int year, int month, int day, int hour, int minute, int second) {
@@ -66,6 +74,10 @@ class FakeConsole final : public ConsoleServices {
   bool key_waiting() override {
     ++key_tests_;
     ++idle_polls_;
+    if (watchdog_ > 0 && key_tests_ > watchdog_) {
+      watchdog_fired_ = true;
+      return true;
+    }
     if (keys_.empty()) return false;
     const Key& k = keys_.front();
     if (!k.after_line.empty() && !seen_line_start(k.after_line)) return false;
@@ -74,6 +86,7 @@ class FakeConsole final : public ConsoleServices {
   }
 
   char get_key() override {
+    if (watchdog_fired_) return 'q';
     if (keys_.empty()) return ' ';  // end of input
     const char key = keys_.front().key;
     keys_.pop_front();
@@ -131,6 +144,8 @@ class FakeConsole final : public ConsoleServices {
   std::int64_t slept_ms_ = 0;
   std::int64_t key_tests_ = 0;
   std::int64_t idle_polls_ = 0;
+  std::int64_t watchdog_ = 0;
+  bool watchdog_fired_ = false;
   int year_ = 2026, month_ = 12, day_ = 8, hour_ = 14, minute_ = 30, second_ = 15;
 };
 

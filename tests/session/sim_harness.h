@@ -1,0 +1,220 @@
+// Helpers for running the session against the simulated sensor: a temporary
+// working folder, the kalvor-sim process on a pseudo-terminal, its wire trace,
+// and file reading.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kal::test {
+
+inline std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+inline void write_file(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+// Names of the plain files in `dir`, sorted.
+inline std::vector<std::string> files_in(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A fresh folder that is the current directory while the object lives.
+class TempCwd {
+ public:
+  TempCwd() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kalsession.XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(path_);
+  }
+  ~TempCwd() {
+    std::error_code ec;
+    std::filesystem::current_path(previous_, ec);
+    if (!std::getenv("KAL_TEST_KEEP")) std::filesystem::remove_all(path_, ec);
+  }
+  TempCwd(const TempCwd&) = delete;
+  TempCwd& operator=(const TempCwd&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+  std::filesystem::path previous_;
+};
+
+// Sets an environment variable while the object lives.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+      had_ = true;
+      old_ = old;
+    }
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (had_) {
+      setenv(name_, old_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+// The simulated sensor as a child process.
+class SimProcess {
+ public:
+  // Starts kalvor-sim with `--dir dir --port port` and `extra`; waits for
+  // its "PORT=COM<n>" line. False when it did not come up.
+  bool start(const std::filesystem::path& dir, int port, const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {std::string(KAL_BIN_DIR) + "/kalvor-sim", "--dir",
+                                     dir.string(), "--port", std::to_string(port)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    int out[2];
+    if (pipe(out) != 0) return false;
+    pid_ = fork();
+    if (pid_ < 0) return false;
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      close(out[0]);
+      close(out[1]);
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    stdout_fd_ = out[0];
+    const std::string wanted = "PORT=COM" + std::to_string(port);
+    std::string seen;
+    char c = 0;
+    while (::read(stdout_fd_, &c, 1) == 1) {
+      seen.push_back(c);
+      if (seen.find(wanted + "\n") != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  // True while the simulator runs.
+  bool running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    return true;
+  }
+
+  // Waits up to `limit` for the simulator to end by itself.
+  bool ends_within(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (!running()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  void stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+      pid_ = -1;
+    }
+    if (stdout_fd_ >= 0) {
+      close(stdout_fd_);
+      stdout_fd_ = -1;
+    }
+  }
+
+  ~SimProcess() { stop(); }
+
+ private:
+  pid_t pid_ = -1;
+  int stdout_fd_ = -1;
+};
+
+// One event of the simulator's wire trace.
+struct WireEvent {
+  long ms = 0;
+  std::string dir;    // "H>", "H!", "S>" or "--"
+  int speed = 0;      // the host's port speed at the time
+  std::string bytes;  // decoded from the hex digits (empty for notes)
+  std::string note;   // text of a "--" note
+};
+
+inline std::vector<WireEvent> read_trace(const std::filesystem::path& path) {
+  std::vector<WireEvent> events;
+  std::istringstream in(read_file(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    WireEvent e;
+    fields >> e.ms >> e.dir >> e.speed;
+    if (e.dir == "--") {
+      std::getline(fields, e.note);
+      if (!e.note.empty() && e.note[0] == ' ') e.note.erase(0, 1);
+    } else {
+      std::string hex;
+      while (fields >> hex && hex != "|") {
+        e.bytes.push_back(static_cast<char>(std::stoi(hex, nullptr, 16)));
+      }
+    }
+    events.push_back(e);
+  }
+  return events;
+}
+
+// The frames the sensor heard from the host, in order, as "SPEED:HEX HEX".
+inline std::vector<std::string> heard_frames(const std::vector<WireEvent>& events) {
+  std::vector<std::string> frames;
+  for (const WireEvent& e : events) {
+    if (e.dir != "H>") continue;
+    std::string text = std::to_string(e.speed) + ":";
+    for (std::size_t i = 0; i < e.bytes.size(); ++i) {
+      static const char kHex[] = "0123456789ABCDEF";
+      const unsigned char b = static_cast<unsigned char>(e.bytes[i]);
+      if (i > 0) text += ' ';
+      text += kHex[b >> 4];
+      text += kHex[b & 15];
+    }
+    frames.push_back(text);
+  }
+  return frames;
+}
+
+}  // namespace kal::test
