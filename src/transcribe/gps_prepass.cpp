@@ -69,8 +69,10 @@ Stop gps_prepass(Run& run) {
     const RawInput::Read read = run.raw.next(line);
     if (read == RawInput::Read::end) break;
     if (read == RawInput::Read::error) return report_raw_read_error(run, pass_line);
+    // The tag test of the normalised line, without moving every line.
+    const bool gps_record = (line[0] == 'G' && line[1] == '$') || (line[1] == 'G' && line[2] == '$');
+    if (!gps_record) continue;
     normalise_tag(line);
-    if (line[1] != 'G' || line[2] != '$') continue;
     const int p = gga_position(line);
     if (p > 0 && fix_index <= kMaxFixes) {
       const auto i = static_cast<std::size_t>(fix_index - 1);

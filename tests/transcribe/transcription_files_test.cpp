@@ -163,7 +163,8 @@ const std::string kGga45N75W = nmea("GPGGA,100002,4500.0000,N,07500.0000,W,1,08,
 // northing 4982950.40).
 TEST(TranscribeS, LineAndStationNumbersThenUtm) {
   const Transcription t({h_rec("100000", "LINE0001", "261208", "1"),
-                         t58("100001", 1, "CONV", {0, 0, 1234, 0, 2345, 0}), g_rec(kGga45N75W),
+                         t58("100001", 1, "CONV", {0, 0, 1234, 0, 2345, 0}),
+                         " " + g_rec(kGga45N75W),  // tag already in columns 2-3
                          t58("100003", 2, "CONV", {0, 0, 1000, 0, 2000, 0})},
                         "S");
   EXPECT_EQ(t.result, 0);
