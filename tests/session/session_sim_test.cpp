@@ -456,5 +456,68 @@ TEST_F(SessionSim, BuiltInSurveyIsTranscribedOncePerTypeInOrder) {
   EXPECT_GT(names.size(), 2u);
 }
 
+struct ProgressCase {
+  const char* rate;
+  Lines shown;
+};
+
+// Fifteen data lines: records 2, 4, ... 30 and the end line 32. At 38400 the
+// progress shows every record up to 20, then only multiples of 10; below
+// 9600 every accepted line is shown.
+Lines progress_shown(const Lines& all) {
+  Lines shown;
+  for (const std::string& l : all) {
+    if (l.size() > 7 && l[6] == ' ' && l.substr(7, 1) != " " && l.find('$') == 8) shown.push_back(l);
+  }
+  return shown;
+}
+
+TEST_F(SessionSim, ProgressLinesAt38400ThinOutAfterRecord20) {
+  start_sensor(numbered("D$", 15) + Lines{"Z$"});
+  console_.press_after_line("Press Y for yes", 'n');
+  EXPECT_EQ(run({"X", "COM3", "38400"}), kExitOk);
+  const Lines expected = {"     2 D$1",  "     4 D$2",  "     6 D$3",  "     8 D$4",
+                          "    10 D$5",  "    12 D$6",  "    14 D$7",  "    16 D$8",
+                          "    18 D$9",  "    20 D$10", "    30 D$15"};
+  EXPECT_EQ(progress_shown(lines()), expected);
+}
+
+TEST_F(SessionSim, ProgressLinesBelow9600ShowEveryAcceptedLine) {
+  start_sensor(numbered("D$", 15) + Lines{"Z$"});
+  console_.press_after_line("Press Y for yes", 'n');
+  EXPECT_EQ(run({"X", "COM3", "4800"}), kExitOk);
+  Lines expected;
+  for (int i = 1; i <= 15; ++i) {
+    const std::string record = std::to_string(2 * i);
+    expected.push_back(std::string(6 - record.size(), ' ') + record + " D$" + std::to_string(i));
+  }
+  expected.push_back("    32 Z$");
+  EXPECT_EQ(progress_shown(lines()), expected);
+  EXPECT_TRUE(has_line(changed_line("        4800")));
+}
+
+TEST_F(SessionSim, CommentListKeepsOneHundredSlotsAndTheLastOneTakesTheRest) {
+  // 101 distinct comments, then the first one again.
+  Lines memory;
+  Lines expected_list;
+  for (int i = 1; i <= 101; ++i) {
+    const std::string number = std::string(i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i);
+    memory.push_back("C$010101 note " + number);
+    // The text in columns 10-25, upper-cased and padded to 16.
+    const std::string text = "NOTE " + number + std::string(8, ' ');
+    // Slots 1..99 take the first 99; the 100th and the 101st go to slot 100.
+    const int slot = std::min(i, 100);
+    const std::string slot_text = std::to_string(slot);
+    expected_list.push_back(std::string(5 - slot_text.size(), ' ') + slot_text + " " + text);
+  }
+  memory.push_back("C$020202 Note 001");
+  memory.push_back("Z$");
+  start_sensor(memory);
+  console_.press_after_line("Press Y for yes", 'n');
+  EXPECT_EQ(run({"X", "COM3"}), kExitOk);
+  EXPECT_EQ(read_file(cwd_.path() / "fort.9"), joined(expected_list));
+  EXPECT_EQ(raw(), joined(memory));
+}
+
 }  // namespace
 }  // namespace kal

@@ -1,0 +1,153 @@
+// The real kalfetch5 executable as an operator's script runs it: arguments,
+// answers piped to standard input, the real clock and pacing.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "expected_lines.h"
+#include "sim_harness.h"
+
+namespace kal {
+namespace {
+
+using namespace kal::test;
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exit_status = -1;
+  std::string out;
+};
+
+// Runs kalfetch5 in `dir` with `args`, `input` on standard input and
+// KALFETCH_PORT_DIR = `port_dir`.
+Outcome run_kalfetch5(const fs::path& dir, const std::vector<std::string>& args,
+                      const std::string& input, const fs::path& port_dir) {
+  std::vector<std::string> argv_text = {std::string(KAL_BIN_DIR) + "/kalfetch5"};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    close(in[0]);
+    close(in[1]);
+    close(out[0]);
+    close(out[1]);
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    setenv("KALFETCH_PORT_DIR", port_dir.c_str(), 1);
+    std::vector<char*> argv;
+    for (std::string& a : argv_text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  const ssize_t written = ::write(in[1], input.data(), input.size());
+  (void)written;
+  close(in[1]);
+  Outcome result;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) {
+    result.out.append(buf, static_cast<std::size_t>(n));
+  }
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+Lines split_lines(const std::string& text) {
+  Lines lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+std::string joined(const Lines& lines) {
+  std::string all;
+  for (const std::string& l : lines) all += l + "\n";
+  return all;
+}
+
+const Lines kUsageText = {
+    "Usage:",
+    "KALFETCH [format] [comport] [baud], eg",
+    "KALFETCH X COM1 57600",
+    "  where ",
+    "  --format is X(yz), G(eosoft), D(at31), L(og) or R(aw),",
+    "    (default X for comment-free XYZ file),",
+    "  --comport is COM1 through COM20",
+    "    (default COM1), and",
+    "  --baud is 9600,19200,38400,57600, or 115200",
+    "     (default        38400)",
+    " ",
+};
+
+struct BinaryCase {
+  const char* name;
+  std::vector<std::string> args;
+  int exit_status;
+  Lines out;
+};
+
+TEST(Kalfetch5Binary, ArgumentErrorsPrintExactlyTheseLinesAndOpenNothing) {
+  const BinaryCase table[] = {
+      {"R alone", {"R"}, 1,
+       kBannerLines + Lines{" portset= F baudset= F and LGFset= T"} + kUsageText + kRestoreLines +
+           kNothingUploaded + Lines{"Exiting..."}},
+      {"too many", {"a", "b", "c", "d", "e"}, 1,
+       kBannerLines + Lines{" ERROR: TOO MANY ARGUMENTS"} + kNothingUploaded + Lines{"Exiting..."}},
+  };
+  for (const BinaryCase& c : table) {
+    SCOPED_TRACE(c.name);
+    TempCwd cwd;
+    const Outcome o = run_kalfetch5(cwd.path(), c.args, "", cwd.path());
+    EXPECT_EQ(o.exit_status, c.exit_status);
+    EXPECT_EQ(o.out, joined(c.out));
+    EXPECT_TRUE(files_in(cwd.path()).empty());
+  }
+}
+
+// About 10 s of power-up wait, 5 s of draining at the probe, the rate change,
+// the paced upload, the restore and 5 s at the end.
+TEST(Kalfetch5Binary, UploadsAPacedBuiltInSurveyWithScriptedAnswers) {
+  TempCwd cwd;
+  const fs::path ports = cwd.path() / "ports";
+  SimProcess sim;
+  ASSERT_TRUE(sim.start(ports, 3, {"--builtin-lines", "40", "--pace"}));
+  // "n" declines the memory clear, "/" keeps the sensor height.
+  const Outcome o = run_kalfetch5(cwd.path(), {"X", "COM3", "19200"}, "n\n/\n", ports);
+  EXPECT_EQ(o.exit_status, 0) << o.out;
+  const Lines out = split_lines(o.out);
+  auto has = [&](const std::string& line) { return std::find(out.begin(), out.end(), line) != out.end(); };
+  EXPECT_TRUE(has(" Instrument detected, communicating at initial baud rate of " + std::string("       38400")));
+  EXPECT_TRUE(has(" >Sensor baud rate changed to " + std::string("       19200")));
+  // 40 lines, each counted twice: the last progress line is record 80.
+  EXPECT_TRUE(has(" Records saved:    80"));
+  EXPECT_TRUE(has(">>>Transcribe to file type X"));
+  EXPECT_EQ(out.back(), "   Data  successfully transcribed!");
+  EXPECT_TRUE(has(">>>> Sensor has been shut down..."));
+
+  const std::vector<std::string> names = files_in(cwd.path());
+  const auto raw = std::find_if(names.begin(), names.end(), [](const std::string& n) {
+    return n.size() == 21 && n.rfind("XC", 0) == 0 && n.substr(17) == ".RAW";
+  });
+  ASSERT_NE(raw, names.end());
+  const Lines raw_lines = split_lines(read_file(cwd.path() / *raw));
+  EXPECT_EQ(raw_lines.size(), 40u);
+  EXPECT_EQ(raw_lines.back(), "Z$");
+  for (const std::string& l : raw_lines) EXPECT_EQ(l.substr(1, 1), "$") << l;
+}
+
+}  // namespace
+}  // namespace kal
