@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -272,22 +271,24 @@ struct StringHash {
   std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
-// Formats are few and fixed; each is parsed once.
+// Formats are few and fixed; each is parsed once per thread (no lock on the
+// hot path of the writers).
 const std::vector<Item>& parsed(std::string_view format) {
-  static std::mutex lock;
-  static std::unordered_map<std::string, std::vector<Item>, StringHash, std::equal_to<>> cache;
-  std::lock_guard<std::mutex> guard(lock);
+  thread_local std::unordered_map<std::string, std::vector<Item>, StringHash, std::equal_to<>>
+      cache;
   auto found = cache.find(format);
-  if (found != cache.end()) return found->second;
-  std::vector<Item> items;
-  if (!Parser(format).parse(items)) {
-    items.clear();
-    Item bad;
-    bad.code = 'L';
-    bad.literal = "<bad format: " + std::string(format) + ">";
-    items.push_back(bad);
+  if (found == cache.end()) {
+    std::vector<Item> items;
+    if (!Parser(format).parse(items)) {
+      items.clear();
+      Item bad;
+      bad.code = 'L';
+      bad.literal = "<bad format: " + std::string(format) + ">";
+      items.push_back(bad);
+    }
+    found = cache.emplace(std::string(format), std::move(items)).first;
   }
-  return cache.emplace(std::string(format), std::move(items)).first->second;
+  return found->second;
 }
 
 void append_value(std::string& out, const Item& item, const Value& value) {
