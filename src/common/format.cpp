@@ -38,6 +38,10 @@ void append_I(std::string& out, std::int64_t value, int width, int min_digits) {
   if (value < 0) body[n++] = '-';
   for (int pad = min_digits - static_cast<int>(number.size()); pad > 0 && n < 40; --pad) body[n++] = '0';
   for (char c : number) body[n++] = c;
+  if (width == 0) {  // I0: as many columns as the number needs
+    out.append(body, n);
+    return;
+  }
   put_right(out, std::string_view(body, n), width);
 }
 

@@ -3,7 +3,7 @@
 //
 // Edit descriptors (output):
 //   Iw    integer right-aligned in w characters
-//   Iw.m  the same with at least m digits, zero-filled
+//   Iw.m  the same with at least m digits, zero-filled;  I0: as wide as needed
 //   Fw.d  fixed point, d decimals, the correctly rounded decimal of the exact
 //         binary value (ties to even); a negative value that rounds to zero
 //         keeps its sign; the leading zero of |x| < 1 is dropped only when the

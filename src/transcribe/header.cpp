@@ -244,10 +244,18 @@ std::string g_column_heading(const Config& config) {
   return out;
 }
 
+// The length code in two columns; a wider code (215, 421, 620, ...) is
+// written whole instead of as asterisks, so the file keeps its configuration.
+std::string length_code_field(std::int32_t code) {
+  std::string field = fmt::I(code, 2);
+  if (field.front() == '*') field = fmt::I(code, 0);
+  return field;
+}
+
 void write_g_header(Run& run) {
   if (!run.main.is_open()) return;
   run.main.write_line("\\Kalvor Filename is " + fixed(run.out_name, std::max<std::size_t>(19, run.out_name.size())));
-  run.main.write_line("\\Kalvor Sensor Length Code is " + fmt::I(run.config.LengthCode, 2));
+  run.main.write_line("\\Kalvor Sensor Length Code is " + length_code_field(run.config.LengthCode));
   run.main.write_line(g_column_heading(run.config));
 }
 

@@ -67,13 +67,17 @@ const IntCase kIntCases[] = {
     {0, 1, 0, " "},
     {5, 3, 0, "  5"},
     {-5, 3, 0, " -5"},
+    // I0: exactly as many columns as the number needs.
+    {215, 0, -1, "215"},
+    {-7, 0, -1, "-7"},
+    {0, 0, -1, "0"},
 };
 
 TEST(FormatI, TableOfCases) {
   for (const auto& c : kIntCases) {
     const std::string got = c.min_digits < 0 ? I(c.value, c.width) : I(c.value, c.width, c.min_digits);
     EXPECT_EQ(got, c.expected) << "I" << c.width << "." << c.min_digits << " of " << c.value;
-    EXPECT_EQ(got.size(), static_cast<std::size_t>(c.width)) << "width of I" << c.width << " of " << c.value;
+    if (c.width > 0) EXPECT_EQ(got.size(), static_cast<std::size_t>(c.width)) << "width of I" << c.width << " of " << c.value;
   }
 }
 

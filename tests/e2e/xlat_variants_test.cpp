@@ -247,6 +247,9 @@ TEST(XlatVariants, TypeGThreeGeometryHeading) {
   const Lines main = read_lines(dir.file("LINE0215.xyz"));
   ASSERT_EQ(main.size(), 3u);
   EXPECT_EQ(main[0], "\\Kalvor Filename is LINE0215.xyz       ");
+  // A code wider than its two columns is written whole rather than as "**",
+  // which would lose the instrument configuration from the file.
+  EXPECT_EQ(main[1], "\\Kalvor Sensor Length Code is 215");
   EXPECT_EQ(main[2],
             "\\..STN.SP.LINE.LP.HC5-mS/m.HI5-ppt.PC5-mS/m..PI5-ppt.HC1-mS/m.HI1-ppt.PC1-mS/m..PI1-"
             "ppt.HC2-mS/m.HI2-ppt.PC2-mS/m..PI2-ppt..N.HH.MM.SS.V.......T-K.....CN..Ptch...Roll"
