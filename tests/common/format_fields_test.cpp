@@ -77,7 +77,9 @@ TEST(FormatI, TableOfCases) {
   for (const auto& c : kIntCases) {
     const std::string got = c.min_digits < 0 ? I(c.value, c.width) : I(c.value, c.width, c.min_digits);
     EXPECT_EQ(got, c.expected) << "I" << c.width << "." << c.min_digits << " of " << c.value;
-    if (c.width > 0) EXPECT_EQ(got.size(), static_cast<std::size_t>(c.width)) << "width of I" << c.width << " of " << c.value;
+    if (c.width > 0) {
+      EXPECT_EQ(got.size(), static_cast<std::size_t>(c.width)) << "width of I" << c.width << " of " << c.value;
+    }
   }
 }
 
