@@ -33,8 +33,9 @@ constexpr std::uint32_t kReadIntervalMs = 2;
 constexpr std::uint32_t kWriteMultiplier = 0;
 constexpr std::uint32_t kWriteConstantMs = 1000;
 constexpr int kStartKeyChecks = 10000;
-// A serial operation that fails this many times in a row, at once, means
-// the port is gone: the retry loop gives up instead of spinning forever.
+// A serial operation that fails this many times in a row, at once, with an
+// error that does not say the device is gone, is given up all the same: a
+// session run from a script must not spin forever printing retry lines.
 constexpr int kRetryLimit = 10;
 constexpr std::int32_t kPollsPerBaud = 10;
 constexpr int kCommentSlots = 100;
@@ -160,7 +161,6 @@ class Session {
   Retry retry(std::string_view tag, Operation operation);
   Retry write_bytes(std::string_view tag, std::string_view bytes);
   void report_lost_link(std::int32_t status);
-  std::int32_t reader_status();
 
   session_settings s_;
   RawWriter raw_;
@@ -187,6 +187,10 @@ Retry Session::retry(std::string_view tag, Operation operation) {
   for (int failures = 0;;) {
     const std::int32_t status = operation();
     if (status == kSerialOk) return Retry::done;
+    if (serial_link_dead(status)) {
+      report_lost_link(status);
+      return Retry::lost;
+    }
     print_retry_line(tag, status, s_.port_number);
     if (quit_key_pressed()) return Retry::quit;
     if (++failures >= kRetryLimit) {
@@ -203,30 +207,23 @@ Retry Session::write_bytes(std::string_view tag, std::string_view bytes) {
   });
 }
 
-std::int32_t Session::reader_status() {
-  std::int32_t ready = 0, count = 0;
-  return SERIAL_PEEK_LINE(&s_.port_number, &ready, &count);
-}
-
 void Session::report_lost_link(std::int32_t status) {
   link_lost_ = true;
-  std::string line = "*** Lost the link to the sensor on port COM" + plain_number(s_.port_number);
-  if (status != kSerialOk) {
-    line += ": " + serial_error_text(status) + " (error " + plain_number(status) + ")";
-  }
-  put_line(line);
+  put_line("*** Lost the link to the sensor on port COM" + plain_number(s_.port_number) + ": " +
+           serial_error_text(status) + " (error " + plain_number(status) + ")");
 }
 
 std::int32_t Session::change_baud(std::int32_t baud) {
   std::int32_t result = KALVOR_CHANGE_BAUD(s_.port_number, baud, s_.current_baud);
   if (result != kQueryAnswered) result = KALVOR_CHANGE_BAUD(s_.port_number, baud, s_.current_baud);
-  if (result == kLinkLost) report_lost_link(reader_status());
+  if (result == kLinkLost) link_lost_ = true;  // the routine named port and error
   return result;
 }
 
 // ---- the run ------------------------------------------------------------------
 
 int Session::run(const std::vector<std::string>& args) {
+  reset_protocol_state();  // each run starts as the program does
   print_banner();
   switch (read_command_line(args, s_)) {
     case CommandLine::proceed:
@@ -317,8 +314,8 @@ Probe Session::find_sensor() {
         return Probe::found;
       }
       if (result == kQueryOperatorQuit) return Probe::quit;
-      if (result == kLinkLost) {
-        report_lost_link(reader_status());
+      if (result == kLinkLost) {  // the routine named port and error
+        link_lost_ = true;
         return Probe::lost;
       }
       release_port();
@@ -450,16 +447,11 @@ Upload Session::receive_lines() {
       continue;
     }
 
-    for (int failures = 0;;) {
-      const std::int32_t status = SERIAL_READ(&s_.port_number, line.data(), kRawLineCapacity, &count);
-      if (status == kSerialOk) break;
-      print_retry_line("Error MRL2", status, s_.port_number);
-      if (quit_key_pressed()) return Upload::timeout;
-      if (++failures >= kRetryLimit) {
-        report_lost_link(status);
-        return Upload::lost;
-      }
-    }
+    const Retry read = retry("Error MRL2", [&] {
+      return SERIAL_READ(&s_.port_number, line.data(), kRawLineCapacity, &count);
+    });
+    if (read == Retry::quit) return Upload::timeout;
+    if (read == Retry::lost) return Upload::lost;
     empty_polls = 0;
     const std::string_view received(line.data(), static_cast<std::size_t>(count));
     if (!raw_.write_line(received)) return Upload::write_error;
@@ -687,6 +679,7 @@ void Session::end_of_data() {
   put_line("Transfer Complete.");
   put_line(" Records saved:" + fmt::I(record_count_, 6));
   put_line(" ");
+  if (link_lost_) return;  // no sensor left to clear
   put_line("Clear Sensor data memory?");
   put_line("Click on this window to make it active, then");
   put_line("Press Y for yes, or any other key to exit.");
@@ -694,7 +687,6 @@ void Session::end_of_data() {
   char key = ' ';
   GET_KEY(key);
   if (key != 'y' && key != 'Y') return;
-  if (link_lost_) return;
   if (retry("Error MCIO5", [&] { return SERIAL_PURGE(&s_.port_number); }) != Retry::done) return;
   write_bytes("Error MWD5", std::string_view(kClearMemoryFrame, sizeof kClearMemoryFrame));
 }
