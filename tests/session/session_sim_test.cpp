@@ -519,5 +519,56 @@ TEST_F(SessionSim, CommentListKeepsOneHundredSlotsAndTheLastOneTakesTheRest) {
   EXPECT_EQ(raw(), joined(memory));
 }
 
+TEST_F(SessionSim, QRightAfterTheAbortHintIsATimeOutBeforeAnyLine) {
+  start_sensor(kTenLines);
+  console_.press_after_line(">Press QQ to abort data transfer", 'q');
+  EXPECT_EQ(run({"X", "COM3"}), kExitTimeout);
+  const Lines expected = kUploadStart + kTimeoutReport +
+                         Lines{">Data Upload Phase Terminated."} + kNothingUploaded +
+                         Lines{"Empty RAW file deleted.", "Exiting..."};
+  EXPECT_EQ(section(lines(), ">Press QQ to abort data transfer", "<none>"), expected);
+  EXPECT_TRUE(files().empty());
+  EXPECT_EQ(frame_count("38400:AA 90 55"), 0);
+}
+
+TEST_F(SessionSim, UnreadableModelNumberIsAParseError) {
+  // "KALVOR-" is followed by "X1Z": no three-digit number.
+  const Lines memory = {"C$000000 KALVOR-X1Z SW VERSION 1.5a", "D$1", "Z$"};
+  start_sensor(memory);
+  EXPECT_EQ(run({"X", "COM3"}), kExitParseError);
+  const std::string id = "KALVOR-X1Z SW VERSION 1.5a";
+  const Lines expected = {"InstrumentID >" + id + std::string(40 - id.size(), ' '),
+                          " *** Fatal parsing error in input string at " + std::string("           1") +
+                              memory[0] + std::string(256 - memory[0].size(), ' '),
+                          kRestoreLines[0]};
+  EXPECT_EQ(section(lines(), expected[0], kRestoreLines[1]), expected);
+  EXPECT_EQ(raw(), memory[0] + "\n");
+  EXPECT_EQ(frame_count("38400:4E"), 0);
+}
+
+TEST_F(SessionSim, OverlongCommentAndHeaderAreRequestedAgain) {
+  const Lines memory = {"C$123456 first comment", "H$010203 LINE0001 081226 100", "D$1", "Z$"};
+  // Line 1 arrives once padded to 60 characters (over 50), line 2 to 30
+  // (a header must have 26 or 28).
+  start_sensor(memory, {"--noise", "long:1:60", "--noise", "long:2:30"});
+  console_.press_after_line("Press Y for yes", 'n');
+  EXPECT_EQ(run({"X", "COM3"}), kExitOk);
+  const Lines expected = {
+      " Transfer error on packet     2 -Retrying.",
+      "     3 C$123456 first comment",
+      " Transfer error on packet     5 -Retrying.",
+      " >Kalvor Length =         100",
+      " >Output file: LINE0001.raw       ",
+      "     6 H$010203 LINE0001 081226 100",
+      "     8 D$1",
+      "    10 Z$",
+  };
+  EXPECT_EQ(section(lines(), expected[0], ">End of Sensor data upload."), expected);
+  const std::string padded_comment = memory[0] + std::string(60 - memory[0].size(), ' ');
+  const std::string padded_header = memory[1] + std::string(30 - memory[1].size(), ' ');
+  EXPECT_EQ(raw(), joined({padded_comment, memory[0], padded_header, memory[1], "D$1", "Z$"}));
+  EXPECT_EQ(frame_count("38400:52"), 2);
+}
+
 }  // namespace
 }  // namespace kal
