@@ -129,6 +129,7 @@ class Session {
   // Sensor connection and baud negotiation.
   Probe find_sensor();
   bool connect(int& connect_failures, std::int32_t& status);
+  std::int32_t query_sensor();
   void release_port();
   void print_power_up_advice();
   bool power_up_wait_quit();
@@ -297,14 +298,7 @@ Probe Session::find_sensor() {
       put_line("May take 10s from cold off state.");
       put_line(" ");
 
-      std::string reply(kLineLength, ' ');
-      std::int32_t result = KALVOR_CLEAR(s_.port_number, reply);
-      if (result == kQueryAnswered) {
-        SLEEP_MS(1000);
-        result = KALVOR_READ_DATA(s_.port_number, reply);
-      }
-      if (result == kQueryAnswered) result = KALVOR_QUERY(s_.port_number, reply);
-
+      const std::int32_t result = query_sensor();
       if (result == kQueryAnswered) {
         put_line(fmt::FreeLine()
                      .text("Instrument detected, communicating at initial baud rate of ")
@@ -336,6 +330,17 @@ Probe Session::find_sensor() {
     }
   }
   return Probe::no_sensor;
+}
+
+// Clear sequence, a pause, draining, then the query; the query's result, or
+// the clear's when the operator quit or the link died inside it.
+std::int32_t Session::query_sensor() {
+  std::string reply(kLineLength, ' ');
+  const std::int32_t cleared = KALVOR_CLEAR(s_.port_number, reply);
+  if (cleared != 0) return cleared;
+  SLEEP_MS(1000);
+  KALVOR_READ_DATA(s_.port_number, reply);
+  return KALVOR_QUERY(s_.port_number, reply);
 }
 
 bool Session::connect(int& connect_failures, std::int32_t& status) {
