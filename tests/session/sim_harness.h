@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,6 +107,9 @@ class SimProcess {
     pid_ = fork();
     if (pid_ < 0) return false;
     if (pid_ == 0) {
+      // A test process that dies must not leave the sensor running (it
+      // would hold the test's output open).
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
       close(out[1]);
