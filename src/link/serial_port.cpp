@@ -473,6 +473,13 @@ std::int32_t SERIAL_PEEK_LINE(const std::int32_t* port, std::int32_t* line_ready
     }
     previous = byte;
   }
+  // A full ring without a line end would never complete a line: the reader
+  // waits for room that only a read makes. Such a ring counts as a line, so
+  // that the consumer takes (and can reject) it and the bytes keep flowing.
+  if (!ready && (put - s.take.load(std::memory_order_relaxed) + kRingSize) % kRingSize ==
+                    kRingSize - 1) {
+    ready = 1;
+  }
   if (line_ready != nullptr) *line_ready = ready;
   if (count != nullptr) *count = ready ? counted : 0;
   return kSerialOk;
