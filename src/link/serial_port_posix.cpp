@@ -141,7 +141,12 @@ class PosixDevice final : public SerialDevice {
       : fd_(fd), wake_read_(wake_read), wake_write_(wake_write) {}
   ~PosixDevice() override { close(); }
 
-  std::int32_t purge_all() override { return tcflush(fd_, TCIOFLUSH) == 0 ? 0 : errno; }
+  // Discards what was received and not yet read. Bytes this program wrote
+  // are not thrown away: a command written just before a purge or a release
+  // (the clear-memory and shut-down frames) must still reach the sensor, and
+  // on a pseudo-terminal an output flush would also discard bytes the other
+  // side has not read yet.
+  std::int32_t purge_all() override { return tcflush(fd_, TCIFLUSH) == 0 ? 0 : errno; }
 
   std::int32_t get_line(LineSettings& settings) override {
     struct termios t{};
@@ -219,7 +224,20 @@ class PosixDevice final : public SerialDevice {
       if (ready > 0 && (p.revents & POLLNVAL) != 0) return EBADF;
       if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) return EIO;
     }
+    wait_until_transmitted(bounded, deadline);
     return 0;
+  }
+
+  // Like a write on the Windows side, a write completes when its bytes have
+  // left the output queue (within the write time-out), so that what follows
+  // (a rate change, a purge, a release) cannot cut it off.
+  void wait_until_transmitted(bool bounded, Clock::time_point deadline) const {
+    for (;;) {
+      int queued = 0;
+      if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+      if (bounded && remaining_ms(deadline) == 0) return;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
   }
 
   std::int32_t reader_begin(std::uint32_t total_multiplier, std::uint32_t total_constant) override {
