@@ -286,6 +286,25 @@ std::int32_t status_of_running_reader(const PortRecord& r) {
   return r.shared->reader_status.load(std::memory_order_acquire);
 }
 
+// True when the unread bytes hold a complete line; `counted` receives the
+// bytes a read would store up to and including its end. A full ring without
+// a line end counts as a line too: the reader waits for room that only a
+// read makes, so the consumer must take (and can reject) it.
+bool buffered_line(const PortRecord& r, std::int32_t& counted) {
+  const ReaderShared& s = *r.shared;
+  const std::int32_t put = s.put.load(std::memory_order_acquire);
+  const std::int32_t take = s.take.load(std::memory_order_relaxed);
+  counted = 0;
+  char previous = 0;
+  for (std::int32_t at = take; at != put; at = next_position(at)) {
+    const char byte = s.ring[at];
+    if (!is_stripped(r.options, byte)) ++counted;
+    if (ends_line(r.options, byte, previous)) return true;
+    previous = byte;
+  }
+  return (put - take + kRingSize) % kRingSize == kRingSize - 1;
+}
+
 }  // namespace
 
 std::int32_t SERIAL_CONNECT(const std::int32_t* port, const std::uint32_t* options) {
@@ -425,7 +444,9 @@ std::int32_t SERIAL_READ(const std::int32_t* port, char* buffer, std::int32_t ca
   status = start_reader(*r);
   if (status != 0) return status;
   status = status_of_running_reader(*r);
-  if (status != 0) return status;
+  std::int32_t buffered = 0;
+  if (status != 0 && !buffered_line(*r, buffered)) return status;
+  status = kSerialOk;
 
   ReaderShared& s = *r->shared;
   std::int32_t stored = 0;
@@ -455,31 +476,12 @@ std::int32_t SERIAL_PEEK_LINE(const std::int32_t* port, std::int32_t* line_ready
   if (status != 0) return status;
   status = start_reader(*r);
   if (status != 0) return status;
-  status = status_of_running_reader(*r);
-  if (status != 0) return status;
-
-  const ReaderShared& s = *r->shared;
-  const std::int32_t put = s.put.load(std::memory_order_acquire);
   std::int32_t counted = 0;
-  std::int32_t ready = 0;
-  char previous = 0;
-  for (std::int32_t at = s.take.load(std::memory_order_relaxed); at != put;
-       at = next_position(at)) {
-    const char byte = s.ring[at];
-    if (!is_stripped(r->options, byte)) ++counted;
-    if (ends_line(r->options, byte, previous)) {
-      ready = 1;
-      break;
-    }
-    previous = byte;
-  }
-  // A full ring without a line end would never complete a line: the reader
-  // waits for room that only a read makes. Such a ring counts as a line, so
-  // that the consumer takes (and can reject) it and the bytes keep flowing.
-  if (!ready && (put - s.take.load(std::memory_order_relaxed) + kRingSize) % kRingSize ==
-                    kRingSize - 1) {
-    ready = 1;
-  }
+  const std::int32_t ready = buffered_line(*r, counted) ? 1 : 0;
+  // A reader that ended with an error still lets the complete lines it
+  // delivered be taken first: they reached this machine and must not be lost.
+  status = status_of_running_reader(*r);
+  if (status != 0 && !ready) return status;
   if (line_ready != nullptr) *line_ready = ready;
   if (count != nullptr) *count = ready ? counted : 0;
   return kSerialOk;

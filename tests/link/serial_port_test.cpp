@@ -406,6 +406,26 @@ TEST_F(SerialPortTest, HangUpEndsTheReaderWithAnError) {
   connected_ = false;
 }
 
+// A line that arrived complete before the hang-up is still delivered; only
+// then do peek and read report the dead link. A partial line is not a line.
+TEST_F(SerialPortTest, LinesReceivedBeforeAHangUpAreStillDelivered) {
+  connect();
+  std::int32_t ready = 0, count = 0;
+  ASSERT_EQ(SERIAL_PEEK_LINE(&port_, &ready, &count), kSerialOk);
+  peer_.send("T$ LAST\r\nPART");
+  ASSERT_EQ(wait_for_line(port_, ready, count, 5000), kSerialOk);
+  peer_.close_master();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the reader meets the hang-up
+  EXPECT_EQ(SERIAL_PEEK_LINE(&port_, &ready, &count), kSerialOk);
+  EXPECT_EQ(ready, 1);
+  EXPECT_EQ(count, 7);  // "T$ LAST": the CR ends the line and is not stored
+  char buffer[10];
+  EXPECT_EQ(SERIAL_READ(&port_, buffer, 10, &count), kSerialOk);
+  EXPECT_EQ(std::string(buffer, 10), "T$ LAST   ");
+  EXPECT_EQ(SERIAL_PEEK_LINE(&port_, &ready, &count), EIO);
+  EXPECT_EQ(SERIAL_READ(&port_, buffer, 10, &count), EIO);
+}
+
 TEST_F(SerialPortTest, ReadWaitingForDataReturnsWhenTheLineHangsUp) {
   connect();
   std::thread hang_up([this] {
