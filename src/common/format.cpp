@@ -352,25 +352,43 @@ std::size_t compact(std::string_view field, char* out, std::size_t cap) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// A numeric field without its blanks: all blank, or an optional sign and the
+// rest (the body).
+struct NumericField {
+  bool blank = false;
+  bool negative = false;
+  std::string_view body;
+};
+
+// `text` receives the field's non-blank characters (it must hold 160).
+bool split_numeric(std::string_view field, char* text, NumericField& f) {
+  const std::size_t n = compact(field, text, 120);
+  if (n > 120) return false;
+  f = NumericField{};
+  f.blank = n == 0;
+  std::size_t pos = 0;
+  if (n > 0 && (text[0] == '+' || text[0] == '-')) {
+    f.negative = text[0] == '-';
+    pos = 1;
+  }
+  f.body = std::string_view(text + pos, n - pos);
+  return true;
+}
+
 // Builds the decimal text of an F field: sign, digits and point, with the
 // implied decimals put in when the field has no point. False when the field
 // holds anything else.
 template <typename Real>
 bool parse_real(std::string_view field, int decimals, Real& value) {
   char text[160];
-  const std::size_t n = compact(field, text, 120);
-  if (n > 120) return false;
-  if (n == 0) {
+  NumericField f;
+  if (!split_numeric(field, text, f)) return false;
+  if (f.blank) {
     value = 0;
     return true;
   }
-  std::size_t pos = 0;
-  bool negative = false;
-  if (text[0] == '+' || text[0] == '-') {
-    negative = text[0] == '-';
-    pos = 1;
-  }
-  std::string_view body(text + pos, n - pos);
+  const bool negative = f.negative;
+  const std::string_view body = f.body;
   std::size_t digit_count = 0;
   std::size_t points = 0;
   for (char c : body) {
@@ -416,26 +434,20 @@ bool parse_real(std::string_view field, int decimals, Real& value) {
 
 bool parse_int(std::string_view field, std::int32_t& value) {
   char text[160];
-  const std::size_t n = compact(field, text, 120);
-  if (n > 120) return false;
-  if (n == 0) {
+  NumericField f;
+  if (!split_numeric(field, text, f)) return false;
+  if (f.blank) {
     value = 0;
     return true;
   }
-  std::size_t pos = 0;
-  bool negative = false;
-  if (text[0] == '+' || text[0] == '-') {
-    negative = text[0] == '-';
-    pos = 1;
-  }
-  if (pos == n) return false;
+  if (f.body.empty()) return false;
   std::int64_t v = 0;
-  for (std::size_t i = pos; i < n; ++i) {
-    if (!is_digit(text[i])) return false;
-    v = v * 10 + (text[i] - '0');
+  for (char c : f.body) {
+    if (!is_digit(c)) return false;
+    v = v * 10 + (c - '0');
     if (v > 2147483648LL) return false;
   }
-  if (negative) v = -v;
+  if (f.negative) v = -v;
   if (v > 2147483647LL || v < -2147483648LL) return false;
   value = static_cast<std::int32_t>(v);
   return true;
