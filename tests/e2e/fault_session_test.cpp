@@ -1,0 +1,295 @@
+// kalfetch5 against kalvor-sim when things go wrong: the operator quits at
+// each wait and prompt, the sensor falls silent or hangs up mid-upload, the
+// adapter is gone before the connection or vanishes during the probe.
+// Each run: no crash, the end (or the wait for the operator) within a
+// bound, every line the sensor delivered in the RAW file, a clear message.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "e2e/fault_harness.h"
+#include "e2e/fault_survey.h"
+
+namespace kal::faulttest {
+namespace {
+
+// A whole session (16 s of probe, two rate changes of ~6 s, 5 s at the end)
+// stays far below this; a hung program is killed at it.
+constexpr int kSessionLimitMs = 120000;
+constexpr int kPromptWaitMs = 60000;
+
+// Exit statuses of kalfetch5.
+constexpr int kExitOk = 0;
+constexpr int kExitNoPort = 2;
+constexpr int kExitAborted = 4;
+constexpr int kExitTimeout = 5;
+
+const std::string kAdvice = "   -> Restart KALFETCH after powering up Sensor.\n";
+const std::string kHeightPrompt =
+    "Enter Sensor height manually or type / followed by <ENTER> to accept this value \n";
+const Lines kTimeoutBox = {
+    "Timeout waiting for reply!!!",
+    "",
+    "************************ RECOMMENDED ACTIONS *************************",
+    "1. PERFORM A HARD RESET (remove and reinsert a battery).",
+    "2. Check serial cable connections.",
+    "3. Check power supply cabling or batteries.",
+    "4. Verify that serial port connector used corresponds to",
+    "   command line com# parameter (Default = \"COM1\").",
+    "5. If using high baud rate in command line, try reducing to 9600 baud.",
+    " ",
+};
+
+void expect_normal_end(const Finished& f, int status) {
+  ASSERT_FALSE(f.timed_out) << "still running at the limit\n" << numbered(f.lines);
+  ASSERT_TRUE(f.exited) << "ended by signal " << f.signal << "\n" << numbered(f.lines);
+  EXPECT_EQ(f.status, status) << numbered(f.lines);
+}
+
+// True when `block` stands in `lines` as consecutive lines.
+bool has_block(const Lines& lines, const Lines& block) {
+  if (block.empty()) return true;
+  for (std::size_t i = 0; i + block.size() <= lines.size(); ++i) {
+    if (std::equal(block.begin(), block.end(), lines.begin() + static_cast<long>(i))) return true;
+  }
+  return false;
+}
+
+Lines raw_of(const Folder& cwd) {
+  const std::string name = session_raw_name(cwd.path());
+  return name.empty() ? Lines{} : split_lines(slurp(cwd.path() / name));
+}
+
+Lines first_lines(const Lines& all, std::size_t n) { return Lines(all.begin(), all.begin() + static_cast<long>(n)); }
+
+// q during the power-up wait ends the session at once, without a further
+// message: no query, no upload, the empty RAW file deleted.
+TEST(FaultSession, QuitDuringPowerUpWait) {
+  Sensor sensor;
+  ASSERT_TRUE(sensor.start(survey_memory(3), {}));
+  Folder cwd;
+  Kalfetch run;
+  ASSERT_TRUE(run.start(cwd.path(), {"X", "COM3", "38400"}, sensor.port_dir(), Input::terminal));
+  const std::size_t advice_end = run.wait_for(kAdvice, 10000);
+  ASSERT_NE(advice_end, std::string::npos) << run.output();
+  ASSERT_TRUE(run.press("q"));
+  const Finished f = run.finish(kSessionLimitMs);
+  expect_normal_end(f, kExitAborted);
+  // The wait is 10 s and the end pauses 5 s: a q that was not taken would
+  // have gone on to "Waiting for reply from Sensor." and the query.
+  EXPECT_FALSE(has_line(f.lines, "Waiting for reply from Sensor.")) << numbered(f.lines);
+  EXPECT_EQ(sensor.heard("AA 80 55"), 0);
+  const Lines tail = {"   -> Restart KALFETCH after powering up Sensor.", "",
+                      ">Data Upload Phase Terminated.",
+                      "No data were uploaded from sensor, so no transcription was performed.",
+                      "Empty RAW file deleted.", "Exiting..."};
+  EXPECT_TRUE(has_block(f.lines, tail)) << numbered(f.lines);
+  EXPECT_TRUE(entries_of(cwd.path()).empty());
+}
+
+// q while lines flow (after an "N"): the abort outcome. The RAW file holds
+// exactly the lines received, the sensor is still shut down, the partial
+// file is transcribed; at the height prompt a "q" is no number and the
+// prompt comes again, "/" keeps the height.
+TEST(FaultSession, QuitWhileLinesFlowAborts) {
+  const Lines memory = survey_memory(200);  // 244 lines, ~4 s at the paced 38400
+  Sensor sensor;
+  ASSERT_TRUE(sensor.start(memory, {"--pace"}));
+  Folder cwd;
+  Kalfetch run;
+  ASSERT_TRUE(run.start(cwd.path(), {"X", "COM3", "38400"}, sensor.port_dir(), Input::terminal));
+  // Record 20: the tenth line was accepted.
+  ASSERT_NE(run.wait_for("\n    20 ", kPromptWaitMs), std::string::npos) << run.output();
+  ASSERT_TRUE(run.press("q"));
+  const std::size_t prompt = run.wait_for(kHeightPrompt, kPromptWaitMs);
+  ASSERT_NE(prompt, std::string::npos) << run.output();
+  ASSERT_TRUE(run.press("q\n"));
+  ASSERT_NE(run.wait_for(kHeightPrompt, 10000, prompt), std::string::npos) << run.output();
+  ASSERT_TRUE(run.press("/\n"));
+  const Finished f = run.finish(kSessionLimitMs);
+  expect_normal_end(f, kExitAborted);
+
+  EXPECT_TRUE(has_block(f.lines, {" ", ">Aborting transfer..."})) << numbered(f.lines);
+  EXPECT_FALSE(has_line(f.lines, ">End of Sensor data upload."));
+  EXPECT_TRUE(has_line(f.lines, ">>>> Sensor has been shut down..."));
+  EXPECT_EQ(sensor.heard("H> 38400 AA 85 55"), 1);
+  const Lines raw = raw_of(cwd);
+  ASSERT_GE(raw.size(), 10u) << numbered(f.lines);
+  ASSERT_LT(raw.size(), memory.size());
+  EXPECT_EQ(raw, first_lines(memory, raw.size()));
+  EXPECT_EQ(count_containing(f.lines, kHeightPrompt.substr(0, kHeightPrompt.size() - 1)), 2);
+  EXPECT_TRUE(has_line(f.lines, "   Data  successfully transcribed!")) << numbered(f.lines);
+}
+
+// The sensor falls silent after line 5; after a long wait the operator
+// presses q: more than 10 x 1200 empty polls, so the time-out outcome. The
+// five lines are in the RAW file and transcribed; no restore, no shut-down.
+TEST(FaultSession, SilentSensorWaitsForTheOperator) {
+  const Lines memory = survey_memory(10);
+  Sensor sensor;
+  ASSERT_TRUE(sensor.start(memory, {"--silent-after", "5"}));
+  Folder cwd;
+  Kalfetch run;
+  ASSERT_TRUE(run.start(cwd.path(), {"X", "COM3", "1200"}, sensor.port_dir(), Input::terminal));
+  // Below 9600 every accepted line is shown: line 5 is record 10.
+  ASSERT_NE(run.wait_for("\n    10 " + memory[4] + "\n", kPromptWaitMs), std::string::npos)
+      << run.output();
+  // The program waits: still running 3 s later, nothing more shown.
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  const std::string before_q = run.output();
+  EXPECT_EQ(before_q.substr(before_q.size() - memory[4].size() - 1), memory[4] + "\n");
+  ASSERT_TRUE(run.press("q"));
+  const std::size_t prompt = run.wait_for(kHeightPrompt, kPromptWaitMs);
+  ASSERT_NE(prompt, std::string::npos) << run.output();
+  ASSERT_TRUE(run.press("/\n"));
+  const Finished f = run.finish(kSessionLimitMs);
+  expect_normal_end(f, kExitTimeout);
+
+  EXPECT_TRUE(has_block(f.lines, kTimeoutBox)) << numbered(f.lines);
+  EXPECT_FALSE(has_line(f.lines, ">Restoring Sensor to standard initial baud rate..."));
+  EXPECT_EQ(sensor.heard("AA 85 55"), 0);
+  EXPECT_TRUE(has_line(f.lines, ">Data Upload Phase Terminated."));
+  EXPECT_EQ(raw_of(cwd), first_lines(memory, 5));
+  // Lines 4 and 5 are stations 1 and 2.
+  EXPECT_EQ(split_lines(slurp(cwd.path() / "LINE0001.xyz")).size(), 2u);
+  EXPECT_TRUE(has_line(f.lines, "   Data  successfully transcribed!")) << numbered(f.lines);
+}
+
+// The sensor hangs up after line 6: the lost link is named with its port
+// and error, the time-out report follows, no line is lost and the partial
+// data are transcribed. Standard input is at its end throughout.
+TEST(FaultSession, HangUpMidUploadLosesNoLine) {
+  const Lines memory = survey_memory(10);
+  Sensor sensor;
+  ASSERT_TRUE(sensor.start(memory, {"--hangup-after", "6"}));
+  Folder cwd;
+  Kalfetch run;
+  ASSERT_TRUE(run.start(cwd.path(), {"X", "COM3", "38400"}, sensor.port_dir(), Input::pipe));
+  const Finished f = run.finish(kSessionLimitMs);
+  expect_normal_end(f, kExitTimeout);
+
+  EXPECT_EQ(count_containing(f.lines, "*** Lost the link to the sensor on port COM3: "), 1)
+      << numbered(f.lines);
+  EXPECT_TRUE(has_block(f.lines, kTimeoutBox)) << numbered(f.lines);
+  EXPECT_EQ(raw_of(cwd), first_lines(memory, 6));
+  // Lines 4 to 6 are stations 1 to 3.
+  const Lines xyz = split_lines(slurp(cwd.path() / "LINE0001.xyz"));
+  ASSERT_EQ(xyz.size(), 3u);
+  EXPECT_EQ(xyz[2].substr(0, 6), "     3");
+  EXPECT_TRUE(has_line(f.lines, "   Data  successfully transcribed!")) << numbered(f.lines);
+}
+
+// q at the clear-memory prompt is "any other key": no clear frame, the
+// memory stays; the end of input on the terminal (Ctrl-D) at the height
+// prompt keeps the height.
+TEST(FaultSession, QuitAtClearPromptClearsNothing) {
+  const Lines memory = survey_memory(5);
+  Sensor sensor;
+  ASSERT_TRUE(sensor.start(memory, {}));
+  Folder cwd;
+  Kalfetch run;
+  ASSERT_TRUE(run.start(cwd.path(), {"X", "COM3", "38400"}, sensor.port_dir(), Input::terminal));
+  const std::size_t clear_prompt =
+      run.wait_for("Press Y for yes, or any other key to exit.\n", kPromptWaitMs);
+  ASSERT_NE(clear_prompt, std::string::npos) << run.output();
+  ASSERT_TRUE(run.press("q"));
+  ASSERT_NE(run.wait_for(kHeightPrompt, kPromptWaitMs, clear_prompt), std::string::npos)
+      << run.output();
+  ASSERT_TRUE(run.press("\x04"));
+  const Finished f = run.finish(kSessionLimitMs);
+  expect_normal_end(f, kExitOk);
+
+  EXPECT_EQ(sensor.heard("AA 91 19 55"), 0);
+  EXPECT_EQ(slurp(sensor.memory_file), joined(memory));
+  EXPECT_TRUE(has_line(f.lines, ">>>> Sensor has been shut down..."));
+  EXPECT_EQ(raw_of(cwd), memory);
+  EXPECT_EQ(split_lines(slurp(cwd.path() / "LINE0001.xyz")).size(), 5u);
+  EXPECT_TRUE(has_line(f.lines, "   Data  successfully transcribed!")) << numbered(f.lines);
+}
+
+const Lines kConnectFailure = {
+    "",
+    "Error in KALFETCH5:",
+    // "Failed ..." with the port and the error in 12 characters each.
+    " Failed to logically connect to PC comm port #           3, Error#           2",
+    "",
+    " This message usually means that your USB-Serial adapter is not plugged into",
+    " a USB port or that the COM port that your USB-Serial adapter is set up to use",
+    " is not the same COM port that you have selected, either directly in your ",
+    " command line or indirectly by not specifying a COM port (in which case, ",
+    " COM1 is assumed.)",
+    "",
+    "",
+    "No data were uploaded from sensor, so no transcription was performed.",
+    "Empty RAW file deleted.",
+    "Exiting...",
+};
+
+// Opens of "COM3" recorded by strace in `log`.
+int open_attempts(const fs::path& log) {
+  int n = 0;
+  for (const std::string& l : split_lines(slurp(log)))
+    if (l.find("/COM3\"") != std::string::npos && l.find("open") != std::string::npos) ++n;
+  return n;
+}
+
+// No adapter: the port folder has no COM3, or COM3 is a link to a device
+// that is gone. 101 attempts (counted with strace when it is installed),
+// then the connect-failure report with error 2 (no such file).
+TEST(FaultSession, AdapterGoneBeforeConnect) {
+  const bool count_opens = ::access("/usr/bin/strace", X_OK) == 0;
+  for (const bool dangling : {false, true}) {
+    SCOPED_TRACE(dangling ? "dangling link" : "no COM3");
+    Folder ports, cwd;
+    if (dangling) fs::create_symlink("/dev/pts/does-not-exist", ports.path() / "COM3");
+    const fs::path log = ports.path() / "strace.txt";
+    Kalfetch run;
+    std::vector<std::string> args = {"X", "COM3", "38400"};
+    if (count_opens) {
+      // strace runs kalfetch5 itself; the arguments after "--" are its own.
+      args.insert(args.begin(), {"-f", "-e", "trace=open,openat", "-o", log.string(), "--",
+                                 kalfetch5_path()});
+    }
+    ASSERT_TRUE(count_opens ? run.start_program("/usr/bin/strace", cwd.path(), args, ports.path())
+                            : run.start(cwd.path(), args, ports.path(), Input::pipe));
+    const Finished f = run.finish(kSessionLimitMs);
+    expect_normal_end(f, kExitNoPort);
+    EXPECT_TRUE(has_block(f.lines, kConnectFailure)) << numbered(f.lines);
+    EXPECT_FALSE(has_line(f.lines, "Please ensure that Sensor is powered up."));
+    EXPECT_TRUE(entries_of(cwd.path()).empty());
+    if (count_opens) {
+      EXPECT_EQ(open_attempts(log), 101);
+    }
+  }
+}
+
+// The sensor vanishes while the program waits at the first rate (SIGTERM to
+// the sim: its line closes and its link goes). The program names the lost
+// link and ends; it does not spin through the other rates.
+TEST(FaultSession, AdapterGoneDuringProbe) {
+  Sensor sensor;
+  ASSERT_TRUE(sensor.start(survey_memory(3), {}));
+  Folder cwd;
+  Kalfetch run;
+  ASSERT_TRUE(run.start(cwd.path(), {"X", "COM3", "38400"}, sensor.port_dir(), Input::pipe));
+  ASSERT_NE(run.wait_for(kAdvice, 10000), std::string::npos) << run.output();
+  sensor.sim.stop();
+  const Finished f = run.finish(kSessionLimitMs);
+  expect_normal_end(f, kExitNoPort);
+  EXPECT_EQ(count_containing(f.lines, "*** Lost the link to the sensor on port COM3: "), 1)
+      << numbered(f.lines);
+  EXPECT_EQ(count_containing(f.lines, "Testing for connection at baud rate of"), 1);
+  EXPECT_TRUE(has_block(f.lines, {">Data Upload Phase Terminated.",
+                                  "No data were uploaded from sensor, so no transcription was performed.",
+                                  "Empty RAW file deleted.", "Exiting..."}))
+      << numbered(f.lines);
+  // 10 s of power-up wait and 5 s at the end; no rate beyond the first.
+  EXPECT_LT(f.seconds, 40.0);
+  EXPECT_TRUE(entries_of(cwd.path()).empty());
+}
+
+}  // namespace
+}  // namespace kal::faulttest
