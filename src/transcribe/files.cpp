@@ -2,7 +2,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <ios>
 #include <limits>
+#include <streambuf>
 #include <system_error>
 
 #include "common/fixed_text.h"
@@ -98,29 +100,30 @@ bool RawInput::open(const std::string& path) {
 
 RawInput::Read RawInput::next(std::string& line) {
   if (!in_) return Read::end;
-  // A bounded piece of the line: only its first 120 characters count, and a
-  // file without line ends must not be read into memory whole.
-  constexpr std::streamsize kPiece = 512;
-  char piece[kPiece];
+  // A line ends at LF, at CR LF, or at a CR alone (files passed through old
+  // Macintosh tools): the upload never stores a CR, so a CR in a RAW file is
+  // always a line end. Only the first 120 characters count; the rest of the
+  // line is skipped without being stored, so a file without line ends is
+  // never held in memory whole.
+  using Traits = std::char_traits<char>;
+  std::streambuf& in = *in_->rdbuf();
+  line.clear();
   errno = 0;
-  in_->getline(piece, kPiece);
-  if (in_->bad()) {
+  try {  // the file buffer reports a failed read by throwing
+    Traits::int_type c = in.sbumpc();
+    if (Traits::eq_int_type(c, Traits::eof())) return Read::end;
+    for (; !Traits::eq_int_type(c, Traits::eof()); c = in.sbumpc()) {
+      if (c == '\n') break;
+      if (c == '\r') {
+        if (Traits::eq_int_type(in.sgetc(), '\n')) in.sbumpc();
+        break;
+      }
+      if (line.size() < kLineLength) line.push_back(Traits::to_char_type(c));
+    }
+  } catch (const std::ios_base::failure&) {
     error_number_ = errno != 0 ? errno : EIO;
     return Read::error;
   }
-  const std::streamsize extracted = in_->gcount();
-  if (extracted == 0 && in_->eof()) return Read::end;
-  std::size_t length = static_cast<std::size_t>(extracted);
-  if (in_->fail() && !in_->eof()) {
-    // Longer than the piece: the rest of the line is not part of the record.
-    in_->clear();
-    in_->ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-  } else if (!in_->eof() && length > 0) {
-    --length;  // the line end was counted
-  }
-  // Lines copied from Windows end in CR LF: the CR is not part of the line.
-  if (length > 0 && piece[length - 1] == '\r') --length;
-  line.assign(piece, std::min<std::size_t>(length, kLineLength));
   line.resize(kLineLength, ' ');
   return Read::line;
 }
