@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "quiet_console.h"
 #include "session/session_settings.h"
+#include "support/fake_console.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static QuietConsole quiet;
-  kal::set_console(&quiet);
+  static kal::test::FakeConsole quiet;  // installed for the whole run
+  quiet.recording = false;              // no keyboard, nothing kept
   std::vector<std::string> args(1);
   for (std::size_t i = 0; i < size; ++i) {
     if (data[i] == 0) {

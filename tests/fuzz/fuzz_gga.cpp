@@ -5,12 +5,11 @@
 #include <string_view>
 
 #include "geodesy/read_gpgga.h"
-#include "link/console.h"
-#include "quiet_console.h"
+#include "support/fake_console.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static QuietConsole quiet;
-  kal::set_console(&quiet);
+  static kal::test::FakeConsole quiet;  // installed for the whole run
+  quiet.recording = false;              // no keyboard, nothing kept
   std::string_view payload(reinterpret_cast<const char*>(data), size);
   std::int32_t time = 0, fix = 0, satellites = 0;
   double latitude = 0, longitude = 0;

@@ -10,13 +10,14 @@
 #include <fstream>
 #include <string>
 
-#include "quiet_console.h"
+#include "support/fake_console.h"
 #include "transcribe/driver.h"
 
 namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static QuietConsole quiet;
+  static kal::test::FakeConsole quiet;  // installed for the whole run
+  quiet.recording = false;              // no keyboard, nothing kept
   static const fs::path root = [] {
     char pattern[] = "/tmp/kal-fuzz-xlat-XXXXXX";
     const char* made = mkdtemp(pattern);
@@ -25,7 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fs::current_path(made);  // the projection's diagnostics land here
     return fs::path(made) / "run";
   }();
-  kal::set_console(&quiet);
 
   const fs::path raw = root / "survey.RAW";
   {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "capture_console.h"
 #include "gga_test_support.h"
+#include "support/fake_console.h"
 
 namespace kal {
 namespace {
@@ -20,7 +20,7 @@ using testing::GgaOutputs;
 using testing::kUntouched;
 using testing::nmea_checksum;
 using testing::read_gga;
-using testing::ScopedCapture;
+using test::FakeConsole;
 
 const char* const kRealSentences = KAL_SHARED_DIR "/data/nmea/gga_real.txt";
 
@@ -95,7 +95,7 @@ TEST(ReadGpggaRealData, EverySentenceAgreesWithAPlainReading) {
   std::ifstream in(kRealSentences);
   if (!in) GTEST_SKIP() << kRealSentences << " is not present";
 
-  ScopedCapture capture;
+  FakeConsole capture;
   int sentences = 0;
   int positions_compared = 0;
   int altitudes_compared = 0;
@@ -106,7 +106,7 @@ TEST(ReadGpggaRealData, EverySentenceAgreesWithAPlainReading) {
     ++sentences;
     SCOPED_TRACE("line " + std::to_string(sentences) + ": " + line);
     const std::string_view payload = std::string_view(line).substr(line.starts_with('$') ? 1 : 0);
-    capture.clear();
+    capture.lines.clear();
     const GgaOutputs got = read_gga(payload);
     const PlainReading plain = plain_reading(payload);
 
@@ -116,7 +116,7 @@ TEST(ReadGpggaRealData, EverySentenceAgreesWithAPlainReading) {
       EXPECT_EQ(got.latitude, kUntouched.latitude);
       EXPECT_EQ(got.longitude, kUntouched.longitude);
       EXPECT_EQ(got.altitude, kUntouched.altitude);
-      EXPECT_TRUE(capture.lines().empty());
+      EXPECT_TRUE(capture.lines.empty());
       continue;
     }
     if (!plain.checksum_matches) continue;  // no or unreadable checksum: a message, no crash

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "capture_console.h"
 #include "gga_test_support.h"
+#include "support/fake_console.h"
 
 namespace kal {
 namespace {
@@ -15,7 +15,7 @@ namespace {
 using testing::GgaOutputs;
 using testing::kUntouched;
 using testing::read_gga;
-using testing::ScopedCapture;
+using test::FakeConsole;
 using testing::sealed;
 
 // The receiver manual's example sentence and its checksum.
@@ -162,11 +162,11 @@ std::vector<GgaCase> value_cases() {
 }
 
 TEST(ReadGpggaValues, Table) {
-  ScopedCapture capture;
+  FakeConsole capture;
   for (const GgaCase& c : value_cases()) {
-    capture.clear();
+    capture.lines.clear();
     expect_outputs(read_gga(c.payload), c.want, c.name);
-    EXPECT_TRUE(capture.lines().empty()) << c.name << ": " << capture.lines().front();
+    EXPECT_TRUE(capture.lines.empty()) << c.name << ": " << capture.lines.front();
   }
 }
 
@@ -223,44 +223,44 @@ std::vector<GgaCase> failure_cases() {
 }
 
 TEST(ReadGpggaFailures, Table) {
-  ScopedCapture capture;
+  FakeConsole capture;
   for (const GgaCase& c : failure_cases()) {
-    capture.clear();
+    capture.lines.clear();
     expect_outputs(read_gga(c.payload), c.want, c.name);
-    ASSERT_EQ(capture.lines().size(), 1u) << c.name;
-    EXPECT_EQ(capture.lines()[0], c.message) << c.name;
+    ASSERT_EQ(capture.lines.size(), 1u) << c.name;
+    EXPECT_EQ(capture.lines[0], c.message) << c.name;
   }
 }
 
 TEST(ReadGpgga, ChangedDigitWithOldChecksumChangesNothingSilently) {
-  ScopedCapture capture;
+  FakeConsole capture;
   // "08" satellites became "09"; the checksum is still the example's 47.
   const std::string payload =
       "GPGGA,123519,4807.038,N,01131.000,E,1,09,0.9,545.4,M,46.9,M,,*47";
   expect_outputs(read_gga(payload), kUntouched, "changed digit");
-  EXPECT_TRUE(capture.lines().empty());
+  EXPECT_TRUE(capture.lines.empty());
 }
 
 TEST(ReadGpgga, NegativeTimeBecomesZeroAndStops) {
-  ScopedCapture capture;
+  FakeConsole capture;
   // Hours "-1", minutes "00", seconds "00": -3,600,000 ms.
   GgaOutputs want = kUntouched;
   want.time = 0;
   expect_outputs(read_gga(sealed_with(1, "-10000")), want, "negative time");
-  EXPECT_TRUE(capture.lines().empty());
+  EXPECT_TRUE(capture.lines.empty());
 }
 
 TEST(ReadGpgga, CutSentenceReadsMissingFieldsAsAbsent) {
-  ScopedCapture capture;
+  FakeConsole capture;
   // Commas 1-3 close time and latitude; north/south and everything after it
   // have no closing comma.
   const GgaOutputs want{45'319'000, kExampleValues.latitude, 0.0, 0, 0, 0.0f, 0.0f};
   expect_outputs(read_gga(sealed("GPGGA,123519,4807.038,N")), want, "cut sentence");
-  EXPECT_TRUE(capture.lines().empty());
+  EXPECT_TRUE(capture.lines.empty());
 }
 
 TEST(ReadGpgga, NoPositionLeaksFromAnEarlierSentence) {
-  ScopedCapture capture;
+  FakeConsole capture;
   GgaOutputs out = read_gga(kExample);
   expect_outputs(out, kExampleValues, "full sentence first");
   // Same outputs, now a sentence cut after its time field.
@@ -271,11 +271,11 @@ TEST(ReadGpgga, NoPositionLeaksFromAnEarlierSentence) {
   out = read_gga(sealed("GPGGA,123519,4807.038,S,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"), out);
   expect_outputs(out, example_but([](GgaOutputs& v) { v.latitude = -v.latitude; }),
                  "south after cut");
-  EXPECT_TRUE(capture.lines().empty());
+  EXPECT_TRUE(capture.lines.empty());
 }
 
 TEST(ReadGpgga, HemisphereLetterDoesNotCarryOver) {
-  ScopedCapture capture;
+  FakeConsole capture;
   GgaOutputs out = read_gga(sealed("GPGGA,123519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,,M,,"));
   EXPECT_LT(out.latitude, 0.0);
   EXPECT_LT(out.longitude, 0.0);

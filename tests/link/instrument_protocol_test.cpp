@@ -16,14 +16,14 @@
 #include <string>
 #include <thread>
 
-#include "fake_console.h"
 #include "link/serial_port.h"
 #include "pty_peer.h"
+#include "support/fake_console.h"
 
 namespace kal {
 namespace {
 
-using testing::FakeConsole;
+using test::FakeConsole;
 using testing::PtyPeer;
 using testing::wait_for_line;
 
@@ -484,7 +484,7 @@ TEST_F(ProtocolTest, UnknownRateUsesTheCodeOfThePreviousCall) {
   sensor.stop();
   const std::size_t before = sensor.wire().size();
   Sensor later(peer_, false, 4800);
-  console.divisor = 0;
+  console.sleep_divisor = 0;
   console.on_sleep = change_baud_pacing(later);
   // 14400 is not in the table: the frame carries code 2 again; the sensor
   // stays silent and the port goes back to 4800.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "fake_console.h"
 #include "session/session_settings.h"
+#include "support/fake_console.h"
 
 namespace kal {
 namespace {
@@ -136,7 +136,7 @@ TEST(CommandLine, ClassifiesEveryArgumentAsTheTableSays) {
     FakeConsole console;
     session_settings s;
     EXPECT_EQ(read_command_line(c.args, s), c.result);
-    EXPECT_EQ(console.lines(), c.lines);
+    EXPECT_EQ(console.lines, c.lines);
     EXPECT_EQ(s.port_number, c.port);
     EXPECT_EQ(s.requested_baud, c.baud);
     EXPECT_EQ(s.format_letters, padded10(c.format_letters));
@@ -180,7 +180,7 @@ TEST(CommandLine, FreshSettingsHoldTheInitialValues) {
 TEST(CommandLine, BannerIsFiveLines) {
   FakeConsole console;
   print_banner();
-  EXPECT_EQ(console.lines(), kBanner);
+  EXPECT_EQ(console.lines, kBanner);
 }
 
 struct ClockCase {
@@ -205,7 +205,7 @@ TEST(RawBaseName, IsSeventeenCharactersWithLeadingZeros) {
     session_settings s;
     s.raw_base_name = name;
     EXPECT_EQ(raw_file_name(s), std::string(c.base_name) + ".RAW");
-    EXPECT_TRUE(console.lines().empty());
+    EXPECT_TRUE(console.lines.empty());
   }
 }
 

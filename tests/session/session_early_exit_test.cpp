@@ -7,9 +7,9 @@
 #include <filesystem>
 
 #include "expected_lines.h"
-#include "fake_console.h"
 #include "session/session.h"
 #include "sim_harness.h"
+#include "support/fake_console.h"
 
 namespace kal {
 namespace {
@@ -61,7 +61,7 @@ TEST(SessionEarlyExit, ArgumentErrorsEndWithoutTouchingAPortOrAFile) {
     ScopedEnv ports("KALFETCH_PORT_DIR", cwd.path().string());
     FakeConsole console;
     EXPECT_EQ(KALFETCH5(c.args), c.exit_status);
-    EXPECT_EQ(console.lines(), c.lines);
+    EXPECT_EQ(console.lines, c.lines);
     EXPECT_TRUE(files_in(cwd.path()).empty());
     // The release step pauses 10 ms and the end 5 s.
     EXPECT_EQ(console.slept_ms(), 5010);
@@ -80,7 +80,7 @@ TEST(SessionEarlyExit, RawFileThatCannotBeCreatedIsReportedAndNothingIsOpened) {
                          Lines{" portset= T baudset= F and LGFset= T",
                                " *** Open error for outfile=XC143015-12082026.RAW"} +
                          kRestoreLines + kNothingUploaded + Lines{"Exiting..."};
-  EXPECT_EQ(console.lines(), expected);
+  EXPECT_EQ(console.lines, expected);
   EXPECT_TRUE(std::filesystem::is_directory(cwd.path() / "XC143015-12082026.RAW"));
 }
 
@@ -106,7 +106,7 @@ TEST(SessionEarlyExit, PortWithoutDeviceGivesTheConnectFailureReport) {
             " command line or indirectly by not specifying a COM port (in which case, ",
             " COM1 is assumed.)", "", ""} +
       kNothingUploaded + Lines{"Empty RAW file deleted.", "Exiting..."};
-  EXPECT_EQ(console.lines(), expected);
+  EXPECT_EQ(console.lines, expected);
   // 2 s after the report, 10 ms at the release, 5 s at the end.
   EXPECT_EQ(console.slept_ms(), 7010);
   // The empty RAW file was removed again.

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "expected_lines.h"
-#include "fake_console.h"
 #include "session/session.h"
 #include "sim_harness.h"
+#include "support/fake_console.h"
 
 namespace kal {
 namespace {
@@ -48,7 +48,7 @@ class SessionSim : public ::testing::Test {
  protected:
   void SetUp() override {
     console_.set_clock(2026, 12, 8, 14, 30, 15);
-    console_.set_sleep_divisor(10);
+    console_.sleep_divisor = 10;
     console_.set_watchdog(200'000'000);
     fs::create_directory(cwd_.path() / "sim");
   }
@@ -73,7 +73,7 @@ class SessionSim : public ::testing::Test {
     return status;
   }
 
-  Lines lines() const { return without_sensor_io(console_.lines()); }
+  Lines lines() const { return without_sensor_io(console_.lines); }
   std::vector<WireEvent> trace() const { return read_trace(sim_file("trace.txt")); }
   // The frames and commands the sensor heard, without the clear sequence.
   std::vector<std::string> frames() const {

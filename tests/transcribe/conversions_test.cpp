@@ -9,7 +9,7 @@
 namespace kal::xlat {
 namespace {
 
-using test::ScriptedConsole;
+using test::FakeConsole;
 
 // A run that reads nothing from files: records are fed one by one.
 struct Bench {
@@ -124,7 +124,7 @@ TEST(Conversion, ByDataTypeWithOffsets) {
       {"RAW ", 666.46818f, -5.77f, 1072.2924f, 0.69f},
   };
   for (const Case& c : cases) {
-    ScriptedConsole console;
+    FakeConsole console;
     Bench b;
     apply_length_code(b.run.config, 1);
     compute_factors(b.run.config, 1, 1);
@@ -144,7 +144,7 @@ TEST(Conversion, ByDataTypeWithOffsets) {
 }
 
 TEST(Conversion, OffsetOverUnknownFactorCountsNothing) {
-  ScriptedConsole console;
+  FakeConsole console;
   Bench b;  // no configuration: factors 0.0
   Station& s = b.run.station;
   s.DataType = "CONV";
@@ -158,7 +158,7 @@ TEST(Conversion, OffsetOverUnknownFactorCountsNothing) {
 }
 
 TEST(Conversion, UnknownDataTypeKeepsValues) {
-  ScriptedConsole console;
+  FakeConsole console;
   Bench b;
   Station& s = b.run.station;
   s.DataType = "ABCD";
@@ -171,7 +171,7 @@ TEST(Conversion, UnknownDataTypeKeepsValues) {
 
 // O$: the index and four values in ppm, kept in ppt.
 TEST(Records, OffsetsAreStoredPerGeometry) {
-  ScriptedConsole console;
+  FakeConsole console;
   Bench b;
   b.feed("O$ 2 100 -200 300 400");
   EXPECT_EQ(b.run.station.RtmOffsets[1], (std::array<float, 4>{0.1f, -0.2f, 0.3f, 0.4f}));
@@ -198,7 +198,7 @@ TEST(Records, StatusRecordLayouts) {
       {"AS$101010 12500  2345    150 -2500", 12.5f, 23.45f, 1.5f, -25.0f},
   };
   for (const Case& c : cases) {
-    ScriptedConsole console;
+    FakeConsole console;
     Bench b;
     b.feed(c.record);
     EXPECT_FLOAT_EQ(b.run.station.Voltage, c.voltage) << c.record;
@@ -208,14 +208,14 @@ TEST(Records, StatusRecordLayouts) {
     EXPECT_EQ(b.run.station.Hour, 10);
     EXPECT_EQ(b.run.station.Second, 10);
   }
-  ScriptedConsole console;
+  FakeConsole console;
   Bench b;
   b.feed("AS$101010 12.50 12.3 9");
   EXPECT_TRUE(console.has(" S$ packet error:AS$101010 12.50 12.3 9")) << console.dump();
 }
 
 TEST(Records, T58KeepsAnglesAndOtherLengthsAreReported) {
-  ScriptedConsole console;
+  FakeConsole console;
   Bench b;
   apply_length_code(b.run.config, 1);
   compute_factors(b.run.config, 1, 1);
@@ -235,7 +235,7 @@ TEST(Records, T58KeepsAnglesAndOtherLengthsAreReported) {
 }
 
 TEST(Records, EmsRecordWithTooManyChannelsIsRejected) {
-  ScriptedConsole console;
+  FakeConsole console;
   Bench b;
   b.run.station.Hour = 1;
   b.feed("I$101010    0   0  50 12345  6 11111  22222  33333  44444  55555  66666");

@@ -7,7 +7,7 @@
 namespace kal::xlat {
 namespace {
 
-using test::ScriptedConsole;
+using test::FakeConsole;
 
 struct HeaderBench {
   Persistent keep;
@@ -28,7 +28,7 @@ struct HeaderBench {
 // The identification text starts in column 11; "SW VERSION" in columns
 // 34-43 marks the record, the version follows it.
 TEST(Identification, HqModelSerialAndVersion) {
-  ScriptedConsole console;
+  FakeConsole console;
   HeaderBench b;
   b.header("C$100000 KALVOR-21HQ SN12345678 SW VERSION 5.1a");
   const Config& c = b.run.config;
@@ -60,7 +60,7 @@ TEST(Identification, NamePrefixes) {
       {"C$100000 kalvor-421 SN00000001", 42, false, true},
   };
   for (const Case& c : cases) {
-    ScriptedConsole console;
+    FakeConsole console;
     HeaderBench b;
     b.run.config.LengthCode = 42;
     b.header(c.record);
@@ -72,7 +72,7 @@ TEST(Identification, NamePrefixes) {
 }
 
 TEST(Identification, UserOffsetsRecordIsIgnored) {
-  ScriptedConsole console;
+  FakeConsole console;
   HeaderBench b;
   b.header("C$000000 USER OFFSETS ENABLED");
   EXPECT_TRUE(console.lines.empty()) << console.dump();
@@ -80,7 +80,7 @@ TEST(Identification, UserOffsetsRecordIsIgnored) {
 }
 
 TEST(Identification, LetterInModelCodeSkipsRecord) {
-  ScriptedConsole console;
+  FakeConsole console;
   HeaderBench b;
   b.run.config.LengthCode = 42;
   b.header("C$100000 KALVOR-X1  SN00000001");
@@ -100,7 +100,7 @@ TEST(SamplingFrequency, RateBetweenSampleAndHz) {
       {"C$100000 Sample 12   Hz", " Sampling frequency is " + test::rjust(12, 12) + " Hz", 12},
   };
   for (const Case& c : cases) {
-    ScriptedConsole console;
+    FakeConsole console;
     HeaderBench b;
     b.header(c.record);
     EXPECT_EQ(b.run.config.SampleRate, c.rate) << c.record;
@@ -113,7 +113,7 @@ TEST(SamplingFrequency, RateBetweenSampleAndHz) {
 }
 
 TEST(Comments, NumberedOnceAndWrittenOnce) {
-  ScriptedConsole console;
+  FakeConsole console;
   test::TempFolder folder;
   HeaderBench b;
   ASSERT_TRUE(b.run.cmt.open(folder.file("c.CMT")));
@@ -132,7 +132,7 @@ TEST(Comments, NumberedOnceAndWrittenOnce) {
 }
 
 TEST(Comments, HundredAndFirstTakesSlotHundred) {
-  ScriptedConsole console;
+  FakeConsole console;
   test::TempFolder folder;
   HeaderBench b;
   ASSERT_TRUE(b.run.cmt.open(folder.file("c.CMT")));
@@ -161,7 +161,7 @@ TEST(FileHeader, LengthCodeAndFields) {
       {"H$101502 LINE0001 261208   842  ", 842, 3, 2.0f},
   };
   for (const Case& c : cases) {
-    ScriptedConsole console;
+    FakeConsole console;
     HeaderBench b;
     b.set(c.record);
     EXPECT_FALSE(read_file_header(b.run).has_value()) << c.record;
@@ -180,7 +180,7 @@ TEST(FileHeader, LengthCodeAndFields) {
 }
 
 TEST(FileHeader, PrototypeCode620) {
-  ScriptedConsole console;
+  FakeConsole console;
   HeaderBench b;
   b.set("H$101502 K62      261208 620");
   EXPECT_FALSE(read_file_header(b.run).has_value());
@@ -192,7 +192,7 @@ TEST(FileHeader, PrototypeCode620) {
 
 TEST(FileHeader, UnreadableDateOrTimeIsFatal) {
   for (const std::string record : {"H$101502 LINE0001 26x208 1", "H$1015:2 LINE0001 261208 1"}) {
-    ScriptedConsole console;
+    FakeConsole console;
     HeaderBench b;
     b.set(record);
     const Stop stop = read_file_header(b.run);

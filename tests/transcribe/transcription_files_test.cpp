@@ -416,7 +416,7 @@ TEST(TranscribeDriver, RepeatedSurveyNamesNeverOverwrite) {
 
 TEST(TranscribeDriver, ResultCodes) {
   {
-    test::ScriptedConsole console;
+    test::FakeConsole console;
     reset_persistent_state();
     float height = 0.2f;
     bool set = false;
@@ -432,7 +432,7 @@ TEST(TranscribeDriver, ResultCodes) {
   {
     // A folder opens but cannot be read: result 1 with the line and the
     // error number of the system.
-    test::ScriptedConsole console;
+    test::FakeConsole console;
     test::TempFolder folder;
     std::filesystem::create_directory(folder.file("sub"));
     reset_persistent_state();
@@ -505,7 +505,7 @@ TEST(TranscribeGps, SecondCallKeepsTheZone) {
   reset_persistent_state();
   test::TempFolder folder;
   test::write_text(folder.file("in.RAW"), test::join_lines({g_rec(kGga45N75W), kT1}));
-  test::ScriptedConsole console;
+  test::FakeConsole console;
   float height = 0.2f;
   bool set = true;
   std::int32_t result = -1;

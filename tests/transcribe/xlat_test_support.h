@@ -1,4 +1,4 @@
-// Test support for the transcription: a scripted console, a temp folder,
+// Test support for the transcription: a temp folder,
 // RAW record builders and a one-call runner of KALXLATSUB.
 #pragma once
 
@@ -17,62 +17,13 @@
 
 #include <gtest/gtest.h>
 
-#include "link/console.h"
+#include "support/fake_console.h"
 #include "transcribe/driver.h"
 #include "transcribe/transcribe_state.h"
 
 namespace kal::xlat::test {
 
-// Console with scripted operator replies; every line written is captured.
-class ScriptedConsole : public ConsoleServices {
- public:
-  explicit ScriptedConsole(std::vector<std::string> replies = {})
-      : replies_(replies.begin(), replies.end()) {
-    set_console(this);
-  }
-  ~ScriptedConsole() override { set_console(nullptr); }
-
-  bool key_waiting() override { return false; }
-  char get_key() override { return ' '; }
-  void sleep_ms(std::int32_t) override {}
-  void time_of_day(std::int16_t& h, std::int16_t& m, std::int16_t& s, std::int16_t& c) override {
-    h = m = s = c = 0;
-  }
-  void date_today(std::int16_t& y, std::int16_t& m, std::int16_t& d) override {
-    y = 2026;
-    m = 12;
-    d = 8;
-  }
-  bool read_line(std::string& line) override {
-    if (replies_.empty()) return false;
-    line = replies_.front();
-    replies_.pop_front();
-    return true;
-  }
-  void write_line(std::string_view line) override { lines.emplace_back(line); }
-
-  bool has(std::string_view line) const {
-    for (const auto& l : lines) {
-      if (l == line) return true;
-    }
-    return false;
-  }
-  int count(std::string_view line) const {
-    int n = 0;
-    for (const auto& l : lines) n += l == line;
-    return n;
-  }
-  std::string dump() const {
-    std::string out;
-    for (const auto& l : lines) out += "[" + l + "]\n";
-    return out;
-  }
-
-  std::vector<std::string> lines;
-
- private:
-  std::deque<std::string> replies_;
-};
+using kal::test::FakeConsole;
 
 class TempFolder {
  public:
@@ -181,7 +132,8 @@ struct Transcription {
                 std::vector<std::string> replies = {}, bool height_set = false, float given = 0.2f) {
     reset_persistent_state();
     write_text(folder.file("in.RAW"), join_lines(raw));
-    ScriptedConsole scripted(std::move(replies));
+    FakeConsole scripted;
+    scripted.typed.assign(replies.begin(), replies.end());
     height = given;
     KALXLATSUB(folder.file("in.RAW"), type, height, height_set, result);
     console = scripted.lines;
