@@ -91,6 +91,32 @@ TEST(FaultSession, QuitDuringPowerUpWait) {
   EXPECT_TRUE(entries_of(cwd.path()).empty());
 }
 
+// q pressed ten times while the query waits for a sensor that does not
+// answer: each q but the last sends the query again, the tenth ends the
+// query's budget and the session ends as for q during the power-up wait,
+// without announcing a sensor it never found.
+TEST(FaultSession, QuitTenTimesWhileTheQueryWaits) {
+  Sensor sensor;
+  ASSERT_TRUE(sensor.start(survey_memory(3), {"--cold-start", "100"}));
+  Folder cwd;
+  Kalfetch run;
+  ASSERT_TRUE(run.start(cwd.path(), {"X", "COM3", "38400"}, sensor.port_dir(), Input::terminal));
+  ASSERT_NE(run.wait_for("May take 10s from cold off state.\n", 20000), std::string::npos)
+      << run.output();
+  ASSERT_TRUE(run.press("qqqqqqqqqq"));
+  const Finished f = run.finish(kSessionLimitMs);
+  expect_normal_end(f, kExitAborted);
+  EXPECT_EQ(count_containing(f.lines, "Instrument detected"), 0) << numbered(f.lines);
+  EXPECT_FALSE(has_line(f.lines, "Re-initializing..."));
+  EXPECT_EQ(sensor.heard("H> 38400 AA 80 55"), 10);
+  EXPECT_EQ(sensor.heard("AA 90 55"), 0);
+  EXPECT_TRUE(has_block(f.lines, {" ", ">Data Upload Phase Terminated.",
+                                  "No data were uploaded from sensor, so no transcription was performed.",
+                                  "Empty RAW file deleted.", "Exiting..."}))
+      << numbered(f.lines);
+  EXPECT_TRUE(entries_of(cwd.path()).empty());
+}
+
 // q while lines flow (after an "N"): the abort outcome. The RAW file holds
 // exactly the lines received, the sensor is still shut down, the partial
 // file is transcribed; at the height prompt a "q" is no number and the
