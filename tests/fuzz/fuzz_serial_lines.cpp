@@ -15,6 +15,7 @@
 #include <string>
 
 #include "link/serial_port.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -30,11 +31,10 @@ Link& link() {
     Link made;
     int slave = -1;
     if (openpty(&made.master, &slave, nullptr, nullptr, nullptr) != 0) std::abort();
-    char pattern[] = "/tmp/kal-fuzz-serial-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (dir == nullptr) std::abort();
-    std::filesystem::create_symlink(ttyname(slave), std::filesystem::path(dir) / "COM5");
-    setenv("KALFETCH_PORT_DIR", dir, 1);
+    static const kal::test::TempDir dir("kal-fuzz-serial");
+    if (!dir.ready()) std::abort();
+    std::filesystem::create_symlink(ttyname(slave), dir.path() / "COM5");
+    setenv("KALFETCH_PORT_DIR", dir.path().c_str(), 1);
     return made;
   }();
   return l;

@@ -1,8 +1,6 @@
 // A whole transcription of one RAW file (the fuzz input) for every output
 // type, in a private temporary folder: never a crash, never a hang, and no
 // file written outside that folder.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +9,7 @@
 #include <string>
 
 #include "support/fake_console.h"
+#include "support/temp_dir.h"
 #include "transcribe/driver.h"
 
 namespace fs = std::filesystem;
@@ -18,13 +17,12 @@ namespace fs = std::filesystem;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static kal::test::FakeConsole quiet;  // installed for the whole run
   quiet.recording = false;              // no keyboard, nothing kept
+  // The working folder, so that the projection's diagnostics land in it.
+  static const kal::test::TempDir top("kal-fuzz-xlat", kal::test::TempDir::Cwd::enter);
   static const fs::path root = [] {
-    char pattern[] = "/tmp/kal-fuzz-xlat-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    fs::create_directories(fs::path(made) / "run");
-    fs::current_path(made);  // the projection's diagnostics land here
-    return fs::path(made) / "run";
+    if (!top.ready()) std::abort();
+    fs::create_directories(top.path() / "run");
+    return top.path() / "run";
   }();
 
   const fs::path raw = root / "survey.RAW";
@@ -39,11 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kal::KALXLATSUB(raw.string(), type, height, height_set, result);
     if (result < 0 || result > 5) std::abort();
   }
-  // Nothing may escape the folder: the parent holds only the run folder and
-  // the projection's diagnostics file.
+  // Nothing may escape the folder: its parent holds only the run folder.
+  // (The projection's diagnostics file fort.99 goes to the working folder.)
   for (const auto& entry : fs::directory_iterator(root.parent_path())) {
-    const auto name = entry.path().filename().string();
-    if (name != "run" && name != "fort.99") std::abort();
+    if (entry.path().filename() != "run") std::abort();
   }
   fs::remove_all(root);
   fs::create_directories(root);

@@ -14,12 +14,12 @@
 #include <string>
 
 #include "geodesy/ll2utm.h"
-#include "temp_directory.h"
+#include "support/temp_dir.h"
 
 namespace kal {
 namespace {
 
-using testing::TemporaryWorkingDirectory;
+using test::TempDir;
 
 struct ContextDeleter {
   void operator()(PJ_CONTEXT* c) const { proj_context_destroy(c); }
@@ -88,7 +88,7 @@ class Ll2UtmAgainstProj : public ::testing::Test {
   PJ_CONTEXT* context() const { return context_.get(); }
 
  private:
-  TemporaryWorkingDirectory cwd_;  // warnings stay out of the source tree
+  TempDir cwd_{"kal-geodesy", TempDir::Cwd::enter};  // warnings stay out of the source tree
   Context context_;
 };
 

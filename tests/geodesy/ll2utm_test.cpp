@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "geodesy/ll2utm.h"
-#include "temp_directory.h"
+#include "support/temp_dir.h"
+#include "support/text_files.h"
 
 namespace kal {
 namespace {
 
-using testing::lines_of;
-using testing::TemporaryWorkingDirectory;
+using test::read_lines;
+using test::TempDir;
 
 constexpr std::int32_t kGrs80 = 9;
 
@@ -40,11 +41,11 @@ Projected project(double latitude, double longitude, std::int32_t zone,
 class Ll2Utm : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(cwd_.ready()); }
-  std::vector<std::string> diagnostics() const { return lines_of(cwd_.file("fort.99")); }
+  std::vector<std::string> diagnostics() const { return read_lines(cwd_.file("fort.99")); }
   bool diagnostics_exist() const { return std::filesystem::exists(cwd_.file("fort.99")); }
 
  private:
-  TemporaryWorkingDirectory cwd_;
+  TempDir cwd_{"kal-geodesy", TempDir::Cwd::enter};
 };
 
 struct ReferencePoint {
@@ -245,7 +246,7 @@ TEST_F(Ll2Utm, EllipsoidOutsideTheTableUsesGrs80AndSaysSo) {
 // A fresh process is needed, so the check runs in a child that re-executes
 // this test alone and reports through its exit code.
 int first_warning_replaces_old_file() {
-  TemporaryWorkingDirectory cwd;
+  TempDir cwd("kal-geodesy", TempDir::Cwd::enter);
   if (!cwd.ready()) return 2;
   {
     std::ofstream old(cwd.file("fort.99"));
@@ -253,9 +254,9 @@ int first_warning_replaces_old_file() {
   }
   project(162000.0, 306000.0, 18);
   const auto first = joined(kMeridianLines, {" " + kDegrees45 + kDegrees85});
-  if (lines_of(cwd.file("fort.99")) != first) return 3;
+  if (read_lines(cwd.file("fort.99")) != first) return 3;
   project(162000.0, 306000.0, 18);
-  if (lines_of(cwd.file("fort.99")) != joined(first, first)) return 4;
+  if (read_lines(cwd.file("fort.99")) != joined(first, first)) return 4;
   return 0;
 }
 

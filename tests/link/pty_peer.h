@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "link/serial_port.h"
+#include "support/temp_dir.h"
 
 namespace kal::testing {
 
@@ -27,20 +28,15 @@ class PtyPeer {
     char name[256] = {};
     ok_ = openpty(&master_, &slave_, name, nullptr, nullptr) == 0;
     if (!ok_) return;
-    folder_ = std::filesystem::temp_directory_path() /
-              ("kal-serial-" + std::to_string(::getpid()) + "-" + std::to_string(master_));
-    std::filesystem::create_directories(folder_);
-    link_ = folder_ / ("COM" + std::to_string(port));
-    std::filesystem::remove(link_);
-    std::filesystem::create_symlink(name, link_);
-    setenv("KALFETCH_PORT_DIR", folder_.c_str(), 1);
+    ok_ = folder_.ready();
+    if (!ok_) return;
+    std::filesystem::create_symlink(name, folder_.path() / ("COM" + std::to_string(port)));
+    setenv("KALFETCH_PORT_DIR", folder_.path().c_str(), 1);
   }
 
   ~PtyPeer() {
     close_master();
     if (slave_ >= 0) ::close(slave_);
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
   }
 
   PtyPeer(const PtyPeer&) = delete;
@@ -98,8 +94,7 @@ class PtyPeer {
   int master_ = -1;
   int slave_ = -1;
   bool ok_ = false;
-  std::filesystem::path folder_;
-  std::filesystem::path link_;
+  kal::test::TempDir folder_{"kal-serial"};  // holds the COM<n> link
 };
 
 // Polls SERIAL_PEEK_LINE until a line is ready (or `timeout_ms` passes);

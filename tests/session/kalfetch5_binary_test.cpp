@@ -111,6 +111,7 @@ TEST(Kalfetch5Binary, ArgumentErrorsPrintExactlyTheseLinesAndOpenNothing) {
   for (const BinaryCase& c : table) {
     SCOPED_TRACE(c.name);
     TempCwd cwd;
+    ASSERT_TRUE(cwd.ready());
     const Outcome o = run_kalfetch5(cwd.path(), c.args, "", cwd.path());
     EXPECT_EQ(o.exit_status, c.exit_status);
     EXPECT_EQ(o.out, joined(c.out));
@@ -122,6 +123,7 @@ TEST(Kalfetch5Binary, ArgumentErrorsPrintExactlyTheseLinesAndOpenNothing) {
 // the paced upload, the restore and 5 s at the end.
 TEST(Kalfetch5Binary, UploadsAPacedBuiltInSurveyWithScriptedAnswers) {
   TempCwd cwd;
+  ASSERT_TRUE(cwd.ready());
   const fs::path ports = cwd.path() / "ports";
   SimProcess sim;
   ASSERT_TRUE(sim.start(ports, 3, {"--builtin-lines", "40", "--pace"}));

@@ -57,6 +57,7 @@ TEST(SessionEarlyExit, ArgumentErrorsEndWithoutTouchingAPortOrAFile) {
   for (const EarlyCase& c : table) {
     SCOPED_TRACE(c.name);
     TempCwd cwd;
+    ASSERT_TRUE(cwd.ready());
     // A sensor folder without any device: nothing may be opened anyway.
     ScopedEnv ports("KALFETCH_PORT_DIR", cwd.path().string());
     FakeConsole console;
@@ -70,6 +71,7 @@ TEST(SessionEarlyExit, ArgumentErrorsEndWithoutTouchingAPortOrAFile) {
 
 TEST(SessionEarlyExit, RawFileThatCannotBeCreatedIsReportedAndNothingIsOpened) {
   TempCwd cwd;
+  ASSERT_TRUE(cwd.ready());
   ScopedEnv ports("KALFETCH_PORT_DIR", cwd.path().string());
   FakeConsole console;
   console.set_clock(2026, 12, 8, 14, 30, 15);
@@ -86,6 +88,7 @@ TEST(SessionEarlyExit, RawFileThatCannotBeCreatedIsReportedAndNothingIsOpened) {
 
 TEST(SessionEarlyExit, PortWithoutDeviceGivesTheConnectFailureReport) {
   TempCwd cwd;
+  ASSERT_TRUE(cwd.ready());
   // An empty folder: COM7 does not exist there.
   ScopedEnv ports("KALFETCH_PORT_DIR", cwd.path().string());
   FakeConsole console;

@@ -47,6 +47,7 @@ std::string changed_line(const std::string& rate_in_12) {
 class SessionSim : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(cwd_.ready());
     console_.set_clock(2026, 12, 8, 14, 30, 15);
     console_.sleep_divisor = 10;
     console_.set_watchdog(200'000'000);

@@ -1,6 +1,6 @@
 // Helpers for running the session against the simulated sensor: a temporary
-// working folder, the kalvor-sim process on a pseudo-terminal, its wire trace,
-// and file reading.
+// working folder, the kalvor-sim process on a pseudo-terminal and its wire
+// trace.
 #pragma once
 
 #include <fcntl.h>
@@ -9,30 +9,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/temp_dir.h"
+#include "support/text_files.h"
+
 namespace kal::test {
-
-inline std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-inline void write_file(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
 
 // Names of the plain files in `dir`, sorted.
 inline std::vector<std::string> files_in(const std::filesystem::path& dir) {
@@ -44,27 +35,9 @@ inline std::vector<std::string> files_in(const std::filesystem::path& dir) {
   return names;
 }
 
-// A fresh folder that is the current directory while the object lives.
-class TempCwd {
- public:
-  TempCwd() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kalsession.XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(path_);
-  }
-  ~TempCwd() {
-    std::error_code ec;
-    std::filesystem::current_path(previous_, ec);
-    if (!std::getenv("KAL_TEST_KEEP")) std::filesystem::remove_all(path_, ec);
-  }
-  TempCwd(const TempCwd&) = delete;
-  TempCwd& operator=(const TempCwd&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-  std::filesystem::path previous_;
+// A fresh folder that is the working folder while the object lives.
+struct TempCwd : TempDir {
+  TempCwd() : TempDir("kalsession", Cwd::enter) {}
 };
 
 // Sets an environment variable while the object lives.

@@ -114,7 +114,8 @@ TEST(SamplingFrequency, RateBetweenSampleAndHz) {
 
 TEST(Comments, NumberedOnceAndWrittenOnce) {
   FakeConsole console;
-  test::TempFolder folder;
+  test::TempDir folder;
+  ASSERT_TRUE(folder.ready());
   HeaderBench b;
   ASSERT_TRUE(b.run.cmt.open(folder.file("c.CMT")));
   b.header("C$100001 first note");
@@ -125,7 +126,7 @@ TEST(Comments, NumberedOnceAndWrittenOnce) {
   EXPECT_EQ(b.run.station.CommentNumber, 1);
   EXPECT_TRUE(b.run.output_used);
   b.run.cmt.close(Disposition::keep);
-  EXPECT_EQ(test::read_text_lines(folder.file("c.CMT")),
+  EXPECT_EQ(test::read_lines(folder.file("c.CMT")),
             (std::vector<std::string>{"    1 FIRST NOTE      ", "    2 SECOND NOTE     "}));
   EXPECT_TRUE(console.has("Comment>first note       at:  10  0  1")) << console.dump();
   EXPECT_TRUE(console.has("Comment>FIRST NOTE       at:  10  0  3")) << console.dump();
@@ -133,14 +134,15 @@ TEST(Comments, NumberedOnceAndWrittenOnce) {
 
 TEST(Comments, HundredAndFirstTakesSlotHundred) {
   FakeConsole console;
-  test::TempFolder folder;
+  test::TempDir folder;
+  ASSERT_TRUE(folder.ready());
   HeaderBench b;
   ASSERT_TRUE(b.run.cmt.open(folder.file("c.CMT")));
   for (int k = 1; k <= 101; ++k) b.header("C$100000 NOTE " + std::to_string(k));
   EXPECT_EQ(b.run.station.CommentNumber, 100);
   EXPECT_EQ(b.run.config.CommentTable[99], "NOTE 101        ");
   b.run.cmt.close(Disposition::keep);
-  const auto lines = test::read_text_lines(folder.file("c.CMT"));
+  const auto lines = test::read_lines(folder.file("c.CMT"));
   ASSERT_EQ(lines.size(), 101u);
   EXPECT_EQ(lines[99], "  100 NOTE 100        ");
   EXPECT_EQ(lines[100], "  100 NOTE 101        ");

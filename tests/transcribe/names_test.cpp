@@ -65,9 +65,10 @@ TEST(SurveyNames, ExtensionReplacement) {
 // RAW lines: without CR LF, cut to 120 characters or blank-padded to them,
 // a long line never read whole, the last line without its line end.
 TEST(RawLines, CutPaddedAndWithoutLineEnds) {
-  test::TempFolder folder;
+  test::TempDir folder;
+  ASSERT_TRUE(folder.ready());
   const std::string long_line = std::string(130, 'y') + std::string(200000, 'x');
-  test::write_text(folder.file("a.RAW"), "abc\r\n" + long_line + "\r\n\n" + std::string(511, 'z') + "\nlast");
+  test::write_file(folder.file("a.RAW"), "abc\r\n" + long_line + "\r\n\n" + std::string(511, 'z') + "\nlast");
   RawInput raw;
   ASSERT_TRUE(raw.open(folder.file("a.RAW")));
   std::string line;

@@ -255,7 +255,7 @@ TEST(TranscribeI, IceLineAndBinaryRecord) {
   const std::string record = le32(0) + le32(0) + le32(36610) + le_float(1.5f) + le_float(222.22f) +
                              le_float(1234.0f) /* trunc(1.2345 x 1000) */ + le_float(1.1111f) +
                              le_float(0.0f) + std::string(3, '\0');
-  EXPECT_EQ(test::read_bytes(t.folder.file("EMS1.DAT")), record);
+  EXPECT_EQ(test::read_file(t.folder.file("EMS1.DAT")), record);
   EXPECT_TRUE(t.said("    -9        1.50")) << t.dump();
   EXPECT_FALSE(t.said(" EMS software version change")) << t.dump();
   EXPECT_FLOAT_EQ(t.height, 1.5f);
@@ -433,7 +433,8 @@ TEST(TranscribeDriver, ResultCodes) {
     // A folder opens but cannot be read: result 1 with the line and the
     // error number of the system.
     test::FakeConsole console;
-    test::TempFolder folder;
+    test::TempDir folder;
+    ASSERT_TRUE(folder.ready());
     std::filesystem::create_directory(folder.file("sub"));
     reset_persistent_state();
     float height = 0.2f;
@@ -467,7 +468,8 @@ TEST(Kalxlat, UsageAndFirstFailure) {
   const int usage = std::system((bin + " > /dev/null 2>&1").c_str());
   ASSERT_TRUE(WIFEXITED(usage));
   EXPECT_EQ(WEXITSTATUS(usage), 64);
-  test::TempFolder folder;
+  test::TempDir folder;
+  ASSERT_TRUE(folder.ready());
   const int missing =
       std::system(("cd '" + folder.file("") + "' && " + bin + " missing.RAW XQ < /dev/null > /dev/null 2>&1").c_str());
   ASSERT_TRUE(WIFEXITED(missing));
@@ -503,8 +505,9 @@ TEST(TranscribeAux, AuxiliaryLines) {
 // The second call of a process skips the pre-pass and keeps the zone.
 TEST(TranscribeGps, SecondCallKeepsTheZone) {
   reset_persistent_state();
-  test::TempFolder folder;
-  test::write_text(folder.file("in.RAW"), test::join_lines({g_rec(kGga45N75W), kT1}));
+  test::TempDir folder;
+  ASSERT_TRUE(folder.ready());
+  test::write_file(folder.file("in.RAW"), test::join_lines({g_rec(kGga45N75W), kT1}));
   test::FakeConsole console;
   float height = 0.2f;
   bool set = true;
@@ -521,7 +524,7 @@ TEST(TranscribeGps, SecondCallKeepsTheZone) {
   EXPECT_EQ(result, 0);
   EXPECT_EQ(mean_lines(), 1);
   EXPECT_EQ(persistent().utm_zone, 18);
-  const Lines san = test::read_text_lines(folder.file("Default.SAN"));
+  const Lines san = test::read_lines(folder.file("Default.SAN"));
   ASSERT_EQ(san.size(), 2u);
   EXPECT_EQ(san[1].substr(0, 25), "    500000.0    4982950.4");
   reset_persistent_state();

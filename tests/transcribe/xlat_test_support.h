@@ -1,5 +1,5 @@
-// Test support for the transcription: a temp folder,
-// RAW record builders and a one-call runner of KALXLATSUB.
+// Test support for the transcription: RAW record builders and a one-call
+// runner of KALXLATSUB in a fresh folder.
 #pragma once
 
 #include <array>
@@ -18,56 +18,18 @@
 #include <gtest/gtest.h>
 
 #include "support/fake_console.h"
+#include "support/temp_dir.h"
+#include "support/text_files.h"
 #include "transcribe/driver.h"
 #include "transcribe/transcribe_state.h"
 
 namespace kal::xlat::test {
 
 using kal::test::FakeConsole;
-
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "xlat_unit_XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
-  std::set<std::string> files() const {
-    std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) {
-      names.insert(e.path().filename().string());
-    }
-    return names;
-  }
-
- private:
-  std::string path_;
-};
-
-inline void write_text(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-inline std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline std::vector<std::string> read_text_lines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path, std::ios::binary);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using kal::test::read_file;
+using kal::test::read_lines;
+using kal::test::TempDir;
+using kal::test::write_file;
 
 // ---- RAW records (as the sensor writes them: tag from column 1) ----------------------
 
@@ -123,22 +85,26 @@ inline std::string join_lines(const std::vector<std::string>& lines) {
 
 // One call of KALXLATSUB on `raw` written to in.RAW of a fresh folder.
 struct Transcription {
-  TempFolder folder;
+  TempDir folder{"xlat_unit"};
   std::int32_t result = -1;
   float height = 0.2f;
   std::vector<std::string> console;
 
   Transcription(const std::vector<std::string>& raw, std::string_view type,
                 std::vector<std::string> replies = {}, bool height_set = false, float given = 0.2f) {
+    if (!folder.ready()) {
+      ADD_FAILURE() << "no temporary folder";
+      return;
+    }
     reset_persistent_state();
-    write_text(folder.file("in.RAW"), join_lines(raw));
+    write_file(folder.file("in.RAW"), join_lines(raw));
     FakeConsole scripted;
     scripted.typed.assign(replies.begin(), replies.end());
     height = given;
     KALXLATSUB(folder.file("in.RAW"), type, height, height_set, result);
     console = scripted.lines;
   }
-  std::vector<std::string> lines(std::string_view name) const { return read_text_lines(folder.file(name)); }
+  std::vector<std::string> lines(std::string_view name) const { return read_lines(folder.file(name)); }
   bool said(std::string_view line) const {
     for (const auto& l : console) {
       if (l == line) return true;

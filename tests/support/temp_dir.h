@@ -1,0 +1,74 @@
+// A fresh folder under the system's temporary folder for one test, removed
+// with everything in it when the object ends; optionally the working folder
+// while it lives, so that files the code writes beside itself are seen in
+// isolation. KAL_TEST_KEEP=1 keeps the folders for a look afterwards.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace kal::test {
+
+class TempDir {
+ public:
+  enum class Cwd { stay, enter };
+
+  explicit TempDir(std::string_view prefix = "kal-test", Cwd cwd = Cwd::stay) {
+    std::error_code ec;
+    std::string pattern = (std::filesystem::temp_directory_path(ec) / prefix).string() + "-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) return;  // not ready(): tests assert it
+    path_ = pattern;
+    if (cwd == Cwd::enter) enter();
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!previous_.empty()) std::filesystem::current_path(previous_, ignored);
+    if (!std::getenv("KAL_TEST_KEEP")) remove();
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  bool ready() const { return !path_.empty(); }
+  const std::filesystem::path& path() const { return path_; }
+  // The path of `name` in the folder.
+  std::string file(std::string_view name) const { return path_.string() + "/" + std::string(name); }
+  // The names of everything in the folder.
+  std::set<std::string> files() const {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(path_, ec)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
+ private:
+  // A folder that cannot be entered is given up, so that nothing is written
+  // into the folder the test was started in.
+  void enter() {
+    std::error_code ec;
+    const std::filesystem::path previous = std::filesystem::current_path(ec);
+    if (!ec) std::filesystem::current_path(path_, ec);
+    if (ec) {
+      remove();
+      return;
+    }
+    previous_ = previous;
+  }
+  void remove() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    path_.clear();
+  }
+
+  std::filesystem::path path_;
+  std::filesystem::path previous_;  // set while the folder is the working folder
+};
+
+}  // namespace kal::test
