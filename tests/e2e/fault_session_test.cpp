@@ -117,6 +117,30 @@ TEST(FaultSession, QuitTenTimesWhileTheQueryWaits) {
   EXPECT_TRUE(entries_of(cwd.path()).empty());
 }
 
+// q pressed while the link moves to the requested rate is still waiting
+// when the upload starts: the keyboard check before the start frame takes
+// it as the time-out outcome. No start frame, no restore, no shut-down.
+TEST(FaultSession, QuitBeforeTheUploadStarts) {
+  Sensor sensor;
+  ASSERT_TRUE(sensor.start(survey_memory(3), {}));
+  Folder cwd;
+  Kalfetch run;
+  ASSERT_TRUE(run.start(cwd.path(), {"X", "COM3", "38400"}, sensor.port_dir(), Input::terminal));
+  ASSERT_NE(run.wait_for("Instrument detected", kPromptWaitMs), std::string::npos) << run.output();
+  ASSERT_TRUE(run.press("q"));
+  const Finished f = run.finish(kSessionLimitMs);
+  expect_normal_end(f, kExitTimeout);
+  Lines expected = {">Press QQ to abort data transfer", " "};
+  expected.insert(expected.end(), kTimeoutBox.begin(), kTimeoutBox.end());
+  expected.insert(expected.end(), {">Data Upload Phase Terminated.",
+                                   "No data were uploaded from sensor, so no transcription was performed.",
+                                   "Empty RAW file deleted.", "Exiting..."});
+  EXPECT_TRUE(has_block(f.lines, expected)) << numbered(f.lines);
+  EXPECT_EQ(sensor.heard("AA 90 55"), 0);
+  EXPECT_EQ(sensor.heard("AA 85 55"), 0);
+  EXPECT_TRUE(entries_of(cwd.path()).empty());
+}
+
 // q while lines flow (after an "N"): the abort outcome. The RAW file holds
 // exactly the lines received, the sensor is still shut down, the partial
 // file is transcribed; at the height prompt a "q" is no number and the
