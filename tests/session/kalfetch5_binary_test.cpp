@@ -2,9 +2,6 @@
 // answers piped to standard input, the real clock and pacing.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
@@ -13,6 +10,7 @@
 
 #include "expected_lines.h"
 #include "sim_harness.h"
+#include "support/run_program.h"
 
 namespace kal {
 namespace {
@@ -20,50 +18,13 @@ namespace {
 using namespace kal::test;
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int exit_status = -1;
-  std::string out;
-};
-
 // Runs kalfetch5 in `dir` with `args`, `input` on standard input and
 // KALFETCH_PORT_DIR = `port_dir`.
-Outcome run_kalfetch5(const fs::path& dir, const std::vector<std::string>& args,
-                      const std::string& input, const fs::path& port_dir) {
-  std::vector<std::string> argv_text = {std::string(KAL_BIN_DIR) + "/kalfetch5"};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  int in[2], out[2];
-  if (pipe(in) != 0 || pipe(out) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
-    close(in[0]);
-    close(in[1]);
-    close(out[0]);
-    close(out[1]);
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    setenv("KALFETCH_PORT_DIR", port_dir.c_str(), 1);
-    std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  const ssize_t written = ::write(in[1], input.data(), input.size());
-  (void)written;
-  close(in[1]);
-  Outcome result;
-  char buf[4096];
-  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) {
-    result.out.append(buf, static_cast<std::size_t>(n));
-  }
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+ProgramOutcome run_kalfetch5(const fs::path& dir, const std::vector<std::string>& args,
+                             const std::string& input, const fs::path& port_dir) {
+  std::vector<std::string> argv = {std::string(KAL_BIN_DIR) + "/kalfetch5"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program(argv, input, {dir, {{"KALFETCH_PORT_DIR", port_dir.string()}}});
 }
 
 Lines split_lines(const std::string& text) {
@@ -112,7 +73,7 @@ TEST(Kalfetch5Binary, ArgumentErrorsPrintExactlyTheseLinesAndOpenNothing) {
     SCOPED_TRACE(c.name);
     TempCwd cwd;
     ASSERT_TRUE(cwd.ready());
-    const Outcome o = run_kalfetch5(cwd.path(), c.args, "", cwd.path());
+    const ProgramOutcome o = run_kalfetch5(cwd.path(), c.args, "", cwd.path());
     EXPECT_EQ(o.exit_status, c.exit_status);
     EXPECT_EQ(o.out, joined(c.out));
     EXPECT_TRUE(files_in(cwd.path()).empty());
@@ -128,7 +89,7 @@ TEST(Kalfetch5Binary, UploadsAPacedBuiltInSurveyWithScriptedAnswers) {
   SimProcess sim;
   ASSERT_TRUE(sim.start(ports, 3, {"--builtin-lines", "40", "--pace"}));
   // "n" declines the memory clear, "/" keeps the sensor height.
-  const Outcome o = run_kalfetch5(cwd.path(), {"X", "COM3", "19200"}, "n\n/\n", ports);
+  const ProgramOutcome o = run_kalfetch5(cwd.path(), {"X", "COM3", "19200"}, "n\n/\n", ports);
   EXPECT_EQ(o.exit_status, 0) << o.out;
   const Lines out = split_lines(o.out);
   auto has = [&](const std::string& line) { return std::find(out.begin(), out.end(), line) != out.end(); };

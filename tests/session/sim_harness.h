@@ -3,16 +3,10 @@
 // trace.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -20,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 #include "support/text_files.h"
 
@@ -75,29 +70,16 @@ class SimProcess {
     std::vector<std::string> args = {std::string(KAL_BIN_DIR) + "/kalvor-sim", "--dir",
                                      dir.string(), "--port", std::to_string(port)};
     args.insert(args.end(), extra.begin(), extra.end());
-    int out[2];
-    if (pipe(out) != 0) return false;
-    pid_ = fork();
-    if (pid_ < 0) return false;
-    if (pid_ == 0) {
-      // A test process that dies must not leave the sensor running (it
-      // would hold the test's output open).
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    stdout_fd_ = out[0];
+    // A test process that dies must not leave the sensor running (it would
+    // hold the test's output open).
+    ChildOptions options;
+    options.die_with_parent = true;
+    if (!child_.start(args, options)) return false;
+    child_.close_stdin();  // the sensor reads only its port
     const std::string wanted = "PORT=COM" + std::to_string(port);
     std::string seen;
     char c = 0;
-    while (::read(stdout_fd_, &c, 1) == 1) {
+    while (::read(child_.stdout_fd(), &c, 1) == 1) {
       seen.push_back(c);
       if (seen.find(wanted + "\n") != std::string::npos) return true;
     }
@@ -105,44 +87,13 @@ class SimProcess {
   }
 
   // True while the simulator runs.
-  bool running() {
-    if (pid_ <= 0) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
-    return true;
-  }
-
+  bool running() { return child_.running(); }
   // Waits up to `limit` for the simulator to end by itself.
-  bool ends_within(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (!running()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
-  void stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-      pid_ = -1;
-    }
-    if (stdout_fd_ >= 0) {
-      close(stdout_fd_);
-      stdout_fd_ = -1;
-    }
-  }
-
-  ~SimProcess() { stop(); }
+  bool ends_within(std::chrono::milliseconds limit) { return child_.ends_within(limit); }
+  void stop() { child_.stop(); }
 
  private:
-  pid_t pid_ = -1;
-  int stdout_fd_ = -1;
+  ChildProcess child_;
 };
 
 // One event of the simulator's wire trace.
