@@ -15,6 +15,24 @@
 namespace kal::fmt {
 namespace {
 
+// Every text of zero to four characters drawn from `alphabet`.
+std::vector<std::string> every_field_up_to_four(const std::string& alphabet) {
+  std::vector<std::string> fields = {""};
+  for (std::size_t from = 0; from < fields.size(); ++from) {
+    if (fields[from].size() == 4) continue;
+    for (char c : alphabet) fields.push_back(fields[from] + c);
+  }
+  return fields;
+}
+
+std::string without_blanks(const std::string& field) {
+  std::string packed;
+  for (char c : field) {
+    if (c != ' ') packed += c;
+  }
+  return packed;
+}
+
 // ---- Iw reads -----------------------------------------------------------------
 
 struct IntReadCase {
@@ -66,22 +84,9 @@ TEST(ReadInt, TableOfFields) {
 // Fields holding a sign and no digit are left out (their meaning is not
 // settled either way).
 TEST(ReadInt, EveryShortField) {
-  const std::string alphabet = "10 -+.A";
-  std::vector<std::string> fields = {""};
-  for (std::size_t length = 1; length <= 4; ++length) {
-    std::vector<std::string> longer;
-    for (const auto& f : fields) {
-      if (f.size() + 1 != length) continue;
-      for (char c : alphabet) longer.push_back(f + c);
-    }
-    fields.insert(fields.end(), longer.begin(), longer.end());
-  }
   int checked = 0;
-  for (const auto& field : fields) {
-    std::string packed;
-    for (char c : field) {
-      if (c != ' ') packed += c;
-    }
+  for (const auto& field : every_field_up_to_four("10 -+.A")) {
+    const std::string packed = without_blanks(field);
     const bool has_sign = !packed.empty() && (packed[0] == '-' || packed[0] == '+');
     const std::string digits = has_sign ? packed.substr(1) : packed;
     if (has_sign && digits.empty()) continue;
@@ -148,49 +153,31 @@ const RealReadCase kRealReads[] = {
     {"abc", 0, false, 0, 0},
 };
 
-TEST(ReadReal, TableOfFieldsAsFloat) {
+// Reads every field of the table into a T and checks it against `expected`.
+template <typename T>
+void read_table_fields(T RealReadCase::*expected) {
   for (const auto& c : kRealReads) {
-    float value = -999.0f;
+    T value = -999;
     const bool ok = read_real(c.field, c.decimals, value);
     EXPECT_EQ(ok, c.ok) << "'" << c.field << "' F." << c.decimals;
     if (ok && c.ok) {
-      EXPECT_EQ(value, c.as_float) << "'" << c.field << "' F." << c.decimals;
+      EXPECT_EQ(value, c.*expected) << "'" << c.field << "' F." << c.decimals;
     }
   }
 }
 
-TEST(ReadReal, TableOfFieldsAsDouble) {
-  for (const auto& c : kRealReads) {
-    double value = -999.0;
-    const bool ok = read_real(c.field, c.decimals, value);
-    EXPECT_EQ(ok, c.ok) << "'" << c.field << "' F." << c.decimals;
-    if (ok && c.ok) {
-      EXPECT_EQ(value, c.as_double) << "'" << c.field << "' F." << c.decimals;
-    }
-  }
-}
+TEST(ReadReal, TableOfFieldsAsFloat) { read_table_fields(&RealReadCase::as_float); }
+
+TEST(ReadReal, TableOfFieldsAsDouble) { read_table_fields(&RealReadCase::as_double); }
 
 // The same sweep for F fields with one implied decimal. A number M with s
 // decimals (s from the point, or the implied 1) is M / 10^s; M and 10^s are
 // small enough to be exact floats, and IEEE division rounds the quotient
 // correctly, so M / 10^s in float arithmetic is the correctly rounded value.
 TEST(ReadReal, EveryShortField) {
-  const std::string alphabet = "15 -+.A";
-  std::vector<std::string> fields = {""};
-  for (std::size_t length = 1; length <= 4; ++length) {
-    std::vector<std::string> longer;
-    for (const auto& f : fields) {
-      if (f.size() + 1 != length) continue;
-      for (char c : alphabet) longer.push_back(f + c);
-    }
-    fields.insert(fields.end(), longer.begin(), longer.end());
-  }
   int checked = 0;
-  for (const auto& field : fields) {
-    std::string packed;
-    for (char c : field) {
-      if (c != ' ') packed += c;
-    }
+  for (const auto& field : every_field_up_to_four("15 -+.A")) {
+    const std::string packed = without_blanks(field);
     const bool negative = !packed.empty() && packed[0] == '-';
     const bool has_sign = !packed.empty() && (packed[0] == '-' || packed[0] == '+');
     const std::string body = has_sign ? packed.substr(1) : packed;

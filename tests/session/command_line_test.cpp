@@ -5,43 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "expected_lines.h"
 #include "session/session_settings.h"
 #include "support/fake_console.h"
 
 namespace kal {
 namespace {
 
-using test::FakeConsole;
-
-const std::vector<std::string> kBanner = {
-    "*****************************************************",
-    "************* Program KALFETCH5 V1.18  ***************",
-    "******** Uploads and Translates Kalvor Data *********",
-    "********** Transcription subroutine V1.20 ***********",
-    "*****************************************************",
-};
-
-// The usage text; line 10 is " " + "    (default " + the rate in 12 columns + ")".
-std::vector<std::string> usage_lines(const std::string& baud_in_12_columns) {
-  return {
-      "Usage:",
-      "KALFETCH [format] [comport] [baud], eg",
-      "KALFETCH X COM1 57600",
-      "  where ",
-      "  --format is X(yz), G(eosoft), D(at31), L(og) or R(aw),",
-      "    (default X for comment-free XYZ file),",
-      "  --comport is COM1 through COM20",
-      "    (default COM1), and",
-      "  --baud is 9600,19200,38400,57600, or 115200",
-      "     (default " + baud_in_12_columns + ")",
-      " ",
-  };
-}
-
-std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
+using namespace kal::test;
 
 struct Case {
   const char* name;
@@ -111,9 +82,9 @@ std::vector<Case> cases() {
        true, true, 0.25f,
        {" Sensor Height from command line=  0.2500000    ", " portset= T baudset= T and LGFset= T"}},
       {"R alone", {"R"}, CommandLine::usage, 1, 38400, "R", "", false, false, true, true, 0.15f,
-       concat({" portset= F baudset= F and LGFset= T"}, usage_lines("       38400"))},
+       Lines{" portset= F baudset= F and LGFset= T"} + usage_lines("       38400")},
       {"R with a rate", {"r", "9600"}, CommandLine::usage, 1, 9600, "R", "", false, true, true,
-       true, 0.15f, concat({" portset= F baudset= T and LGFset= T"}, usage_lines("        9600"))},
+       true, 0.15f, Lines{" portset= F baudset= T and LGFset= T"} + usage_lines("        9600")},
       {"too many", {"a", "b", "c", "d", "e"}, CommandLine::too_many, 1, 0, "", "", false, false,
        false, false, 0.4f, {" ERROR: TOO MANY ARGUMENTS"}},
       {"COMX", {"COMX"}, CommandLine::bad_port, 1, 0, "", "", false, false, false, false, 0.4f,
@@ -126,7 +97,7 @@ std::vector<Case> cases() {
       // "high" holds G, so it is classified as a format before it is read as a height.
       {"height not a number", {"X", "COM3", "9600", "high"}, CommandLine::bad_height, 3, 9600, "HIGH",
        "", true, true, true, true, 0.15f,
-       concat({" ERROR: SENSOR HEIGHT IS NOT A NUMBER: high"}, usage_lines("        9600"))},
+       Lines{" ERROR: SENSOR HEIGHT IS NOT A NUMBER: high"} + usage_lines("        9600")},
   };
 }
 
@@ -180,7 +151,7 @@ TEST(CommandLine, FreshSettingsHoldTheInitialValues) {
 TEST(CommandLine, BannerIsFiveLines) {
   FakeConsole console;
   print_banner();
-  EXPECT_EQ(console.lines, kBanner);
+  EXPECT_EQ(console.lines, kBannerLines);
 }
 
 struct ClockCase {

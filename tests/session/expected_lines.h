@@ -13,6 +13,13 @@ inline Lines operator+(Lines a, const Lines& b) {
   return a;
 }
 
+// All lines, each ended by a line feed, as a program writes them.
+inline std::string joined(const Lines& lines) {
+  std::string all;
+  for (const std::string& l : lines) all += l + "\n";
+  return all;
+}
+
 inline const Lines kBannerLines = {
     "*****************************************************",
     "************* Program KALFETCH5 V1.18  ***************",
@@ -20,6 +27,23 @@ inline const Lines kBannerLines = {
     "********** Transcription subroutine V1.20 ***********",
     "*****************************************************",
 };
+
+// The usage text; its tenth line is "     (default " + the rate in 12 columns + ")".
+inline Lines usage_lines(const std::string& rate_in_12) {
+  return {
+      "Usage:",
+      "KALFETCH [format] [comport] [baud], eg",
+      "KALFETCH X COM1 57600",
+      "  where ",
+      "  --format is X(yz), G(eosoft), D(at31), L(og) or R(aw),",
+      "    (default X for comment-free XYZ file),",
+      "  --comport is COM1 through COM20",
+      "    (default COM1), and",
+      "  --baud is 9600,19200,38400,57600, or 115200",
+      "     (default " + rate_in_12 + ")",
+      " ",
+  };
+}
 
 // " " + text + the rate right-aligned in 12.
 inline std::string testing_line(const std::string& rate_in_12) {

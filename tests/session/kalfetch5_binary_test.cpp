@@ -34,25 +34,7 @@ Lines split_lines(const std::string& text) {
   return lines;
 }
 
-std::string joined(const Lines& lines) {
-  std::string all;
-  for (const std::string& l : lines) all += l + "\n";
-  return all;
-}
-
-const Lines kUsageText = {
-    "Usage:",
-    "KALFETCH [format] [comport] [baud], eg",
-    "KALFETCH X COM1 57600",
-    "  where ",
-    "  --format is X(yz), G(eosoft), D(at31), L(og) or R(aw),",
-    "    (default X for comment-free XYZ file),",
-    "  --comport is COM1 through COM20",
-    "    (default COM1), and",
-    "  --baud is 9600,19200,38400,57600, or 115200",
-    "     (default        38400)",
-    " ",
-};
+const Lines kUsageText = usage_lines("       38400");
 
 struct BinaryCase {
   const char* name;

@@ -20,19 +20,7 @@ using namespace kal::test;
 // release finds no port, so no "terminated" line; no RAW name was formed.
 const Lines kUsageClose = kRestoreLines + kNothingUploaded + Lines{"Exiting..."};
 
-const Lines kUsageText = {
-    "Usage:",
-    "KALFETCH [format] [comport] [baud], eg",
-    "KALFETCH X COM1 57600",
-    "  where ",
-    "  --format is X(yz), G(eosoft), D(at31), L(og) or R(aw),",
-    "    (default X for comment-free XYZ file),",
-    "  --comport is COM1 through COM20",
-    "    (default COM1), and",
-    "  --baud is 9600,19200,38400,57600, or 115200",
-    "     (default        38400)",
-    " ",
-};
+const Lines kUsageText = usage_lines("       38400");
 
 struct EarlyCase {
   const char* name;

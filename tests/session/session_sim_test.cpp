@@ -23,12 +23,6 @@ namespace fs = std::filesystem;
 constexpr int kPort = 3;
 const std::string kRawName = "XC143015-12082026.RAW";  // the fixture's clock: 14:30:15, 8 Dec 2026
 
-std::string joined(const Lines& lines) {
-  std::string all;
-  for (const std::string& l : lines) all += l + "\n";
-  return all;
-}
-
 // Builds "prefix1".."prefixN".
 Lines numbered(const std::string& prefix, int n) {
   Lines out;

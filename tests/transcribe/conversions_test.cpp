@@ -11,16 +11,9 @@ namespace {
 
 using test::FakeConsole;
 
-// A run that reads nothing from files: records are fed one by one.
-struct Bench {
-  Persistent keep;
-  float height = 0.2f;
-  Run run{keep, height};
-
+struct Bench : test::RecordBench {
   void feed(const std::string& record) {
-    run.line = fixed(record, kLineLength);
-    normalise_tag(run.line);
-    ++run.line_no;
+    load(record);
     handle_survey_record(run);
   }
 };

@@ -9,18 +9,9 @@ namespace {
 
 using test::FakeConsole;
 
-struct HeaderBench {
-  Persistent keep;
-  float height = 0.2f;
-  Run run{keep, height};
-
-  void set(const std::string& record) {
-    run.line = fixed(record, kLineLength);
-    normalise_tag(run.line);
-    ++run.line_no;
-  }
+struct HeaderBench : test::RecordBench {
   void header(const std::string& record) {
-    set(record);
+    load(record);
     handle_header_record(run);
   }
 };
@@ -112,12 +103,20 @@ TEST(SamplingFrequency, RateBetweenSampleAndHz) {
   }
 }
 
-TEST(Comments, NumberedOnceAndWrittenOnce) {
+// Comment records with the comment file open, as after a file header.
+class Comments : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder.ready());
+    ASSERT_TRUE(b.run.cmt.open(folder.file("c.CMT")));
+  }
+
   FakeConsole console;
   test::TempDir folder;
-  ASSERT_TRUE(folder.ready());
   HeaderBench b;
-  ASSERT_TRUE(b.run.cmt.open(folder.file("c.CMT")));
+};
+
+TEST_F(Comments, NumberedOnceAndWrittenOnce) {
   b.header("C$100001 first note");
   EXPECT_EQ(b.run.station.CommentNumber, 1);
   b.header("C$100002 second note");
@@ -132,12 +131,7 @@ TEST(Comments, NumberedOnceAndWrittenOnce) {
   EXPECT_TRUE(console.has("Comment>FIRST NOTE       at:  10  0  3")) << console.dump();
 }
 
-TEST(Comments, HundredAndFirstTakesSlotHundred) {
-  FakeConsole console;
-  test::TempDir folder;
-  ASSERT_TRUE(folder.ready());
-  HeaderBench b;
-  ASSERT_TRUE(b.run.cmt.open(folder.file("c.CMT")));
+TEST_F(Comments, HundredAndFirstTakesSlotHundred) {
   for (int k = 1; k <= 101; ++k) b.header("C$100000 NOTE " + std::to_string(k));
   EXPECT_EQ(b.run.station.CommentNumber, 100);
   EXPECT_EQ(b.run.config.CommentTable[99], "NOTE 101        ");
@@ -165,7 +159,7 @@ TEST(FileHeader, LengthCodeAndFields) {
   for (const Case& c : cases) {
     FakeConsole console;
     HeaderBench b;
-    b.set(c.record);
+    b.load(c.record);
     EXPECT_FALSE(read_file_header(b.run).has_value()) << c.record;
     EXPECT_EQ(b.run.config.LengthCode, c.code) << c.record;
     EXPECT_EQ(b.run.config.GeometryCount, c.geometries) << c.record;
@@ -184,7 +178,7 @@ TEST(FileHeader, LengthCodeAndFields) {
 TEST(FileHeader, PrototypeCode620) {
   FakeConsole console;
   HeaderBench b;
-  b.set("H$101502 K62      261208 620");
+  b.load("H$101502 K62      261208 620");
   EXPECT_FALSE(read_file_header(b.run).has_value());
   EXPECT_FLOAT_EQ(b.run.config.ProtoScaleA, 0.44444445f);
   EXPECT_FLOAT_EQ(b.run.config.ProtoScaleB, 0.45176026f);
@@ -196,7 +190,7 @@ TEST(FileHeader, UnreadableDateOrTimeIsFatal) {
   for (const std::string record : {"H$101502 LINE0001 26x208 1", "H$1015:2 LINE0001 261208 1"}) {
     FakeConsole console;
     HeaderBench b;
-    b.set(record);
+    b.load(record);
     const Stop stop = read_file_header(b.run);
     ASSERT_TRUE(stop.has_value()) << record;
     EXPECT_EQ(*stop, 2);

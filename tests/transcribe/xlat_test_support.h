@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/fixed_text.h"
 #include "support/fake_console.h"
 #include "support/temp_dir.h"
 #include "support/text_files.h"
@@ -30,6 +31,20 @@ using kal::test::read_file;
 using kal::test::read_lines;
 using kal::test::TempDir;
 using kal::test::write_file;
+
+// A run that reads nothing from files: records are fed to it one by one.
+struct RecordBench {
+  Persistent keep;
+  float height = 0.2f;
+  Run run{keep, height};
+
+  // Makes `record` the current RAW line, as the driver's reading loop does.
+  void load(const std::string& record) {
+    run.line = fixed(record, kLineLength);
+    normalise_tag(run.line);
+    ++run.line_no;
+  }
+};
 
 // ---- RAW records (as the sensor writes them: tag from column 1) ----------------------
 
