@@ -17,8 +17,9 @@ namespace fs = std::filesystem;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static kal::test::FakeConsole quiet;  // installed for the whole run
   quiet.recording = false;              // no keyboard, nothing kept
-  // The working folder, so that the projection's diagnostics land in it.
-  static const kal::test::TempDir top("kal-fuzz-xlat", kal::test::TempDir::Cwd::enter);
+  // The working folder is left alone: libFuzzer keeps its corpus there by a
+  // relative path (the projection's diagnostics file fort.99 lands there too).
+  static const kal::test::TempDir top("kal-fuzz-xlat");
   static const fs::path root = [] {
     if (!top.ready()) std::abort();
     fs::create_directories(top.path() / "run");
