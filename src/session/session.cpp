@@ -104,8 +104,20 @@ enum class Upload { end_of_data, abort, timeout, parse_error, write_error, quit,
 enum class CloseFrom { end_of_data, restore, release };
 enum class LineKind { identification, comment, file_header, end_of_data, data, rejected };
 
+// The sensor stores printable text only, so a control byte (a NUL, a stray
+// escape, ...) inside a received line is damage on the wire: the line is
+// asked for again rather than accepted with its damage.
+bool holds_control_byte(std::string_view received) {
+  for (const char c : received) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return true;
+  }
+  return false;
+}
+
 LineKind classify_line(std::string_view received) {
   if (received.size() < 2 || received[1] != '$') return LineKind::rejected;
+  if (holds_control_byte(received)) return LineKind::rejected;
   switch (received[0]) {
     case 'C':
       if (received.size() > kMaxHeaderLineLength) return LineKind::rejected;
