@@ -59,11 +59,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// A number without the blanks of its field.
-std::string plain_number(std::int64_t value) {
-  const std::string field = fmt::I(value, 20);
-  return field.substr(field.find_first_not_of(' '));
-}
 
 // The RAW file while it is written. Each line is handed to the operating
 // system before the sensor is told to send the next one, so a stop of the
@@ -222,8 +217,8 @@ Retry Session::write_bytes(std::string_view tag, std::string_view bytes) {
 
 void Session::report_lost_link(std::int32_t status) {
   link_lost_ = true;
-  put_line("*** Lost the link to the sensor on port COM" + plain_number(s_.port_number) + ": " +
-           serial_error_text(status) + " (error " + plain_number(status) + ")");
+  put_line("*** Lost the link to the sensor on port COM" + fmt::I(s_.port_number, 0) + ": " +
+           serial_error_text(status) + " (error " + fmt::I(status, 0) + ")");
 }
 
 std::int32_t Session::change_baud(std::int32_t baud) {

@@ -25,15 +25,10 @@ constexpr std::array<std::int32_t, 8> kBaudWords = {9600, 4800, 2400, 1200,
 // The seven output-type letters the session knows, in table order.
 constexpr std::string_view kKnownTypeLetters = "SPRLDXG";
 
-// Digits only, no blanks: how a number is written in a word to compare with.
-std::string plain_number(std::int64_t value) {
-  const std::string field = fmt::I(value, 20);
-  return field.substr(field.find_first_not_of(' '));
-}
 
 bool is_baud_word(std::string_view field, std::int32_t& baud) {
   for (const std::int32_t word : kBaudWords) {
-    if (same_text(field, plain_number(word))) {
+    if (same_text(field, fmt::I(word, 0))) {
       baud = word;
       return true;
     }
@@ -43,7 +38,7 @@ bool is_baud_word(std::string_view field, std::int32_t& baud) {
 
 bool is_listed_port(std::string_view field, std::int32_t& port) {
   for (int n = 1; n <= kHighestListedPort; ++n) {
-    if (same_text(field, "COM" + plain_number(n))) {
+    if (same_text(field, "COM" + fmt::I(n, 0))) {
       port = n;
       return true;
     }
