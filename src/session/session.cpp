@@ -459,6 +459,10 @@ Upload Session::receive_lines() {
       continue;
     }
 
+    // A line longer than a received line can hold is damaged as a whole: its
+    // first 256 characters must not be accepted and its rest answered as a
+    // line of its own, or the extra answer puts host and sensor out of step.
+    const bool over_long = count > kRawLineCapacity;
     const Retry read = retry("Error MRL2", [&] {
       return SERIAL_READ(&s_.port_number, line.data(), kRawLineCapacity, &count);
     });
@@ -470,7 +474,7 @@ Upload Session::receive_lines() {
     ++record_count_;
 
     bool readable = true;
-    switch (classify_line(received)) {
+    switch (over_long ? LineKind::rejected : classify_line(received)) {
       case LineKind::rejected:
         if (const auto outcome = reject_line()) return *outcome;
         continue;
