@@ -21,18 +21,12 @@ namespace {
 using Files = std::set<std::string>;
 using Lines = std::vector<std::string>;
 
-XlatRun run_raw(const TempDir& dir, const Lines& raw, const std::vector<std::string>& args,
+XlatRun run_with_args(const TempDir& dir, const Lines& raw, const std::vector<std::string>& args,
                 const std::string& input = "") {
   write_file(dir.file("in.RAW"), raw_text(raw));
   return run_kalxlat(dir.path(), args, input);
 }
 
-void expect_lines(const TempDir& dir, const std::string& name, const Lines& want) {
-  const Lines got = read_lines(dir.file(name));
-  EXPECT_EQ(got.size(), want.size()) << name << "\n" << numbered(got);
-  for (std::size_t i = 0; i < want.size() && i < got.size(); ++i)
-    EXPECT_EQ(got[i], want[i]) << name << " line " << i + 1;
-}
 
 const std::string kStation1 = t58("100001", 1, "CONV", {11, 22, 1234, -567, 2345, 89});
 const std::string kPklvt =
@@ -50,7 +44,7 @@ const std::string kPklvtCode2 =
 // An empty main output takes the new name with its extension in capitals.
 TEST(XlatEdge, ShortPromptRenamesEmptyMainOutput) {
   TempDir dir;
-  const XlatRun run = run_raw(dir, {kPklvt}, {"in.RAW", "X"}, "/\n2\n");
+  const XlatRun run = run_with_args(dir, {kPklvt}, {"in.RAW", "X"}, "/\n2\n");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(run.count_lines_containing("Enter Kalvor Length Code (1, 2, or 4, default=1)"), 1)
       << numbered(run.lines);
@@ -64,7 +58,7 @@ TEST(XlatEdge, ShortPromptRenamesEmptyMainOutput) {
 // configuration has no offsets to divide by zero: HC = 1234/10.
 TEST(XlatEdge, ShortPromptKeepsMainOutputWithLines) {
   TempDir dir;
-  const XlatRun run = run_raw(dir, {kStation1, kPklvt}, {"in.RAW", "X"}, "/\n2\n");
+  const XlatRun run = run_with_args(dir, {kStation1, kPklvt}, {"in.RAW", "X"}, "/\n2\n");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(list_files(dir.path()), (Files{"in.RAW", "Default.xyz"}));
   expect_lines(dir, "Default.xyz", {
@@ -84,7 +78,7 @@ TEST(XlatEdge, EquatorCrossingKeepsEachHemisphere) {
                  ",07500.0000,W,1,08,0.9,10.0,M,0.0,M,,");
   };
   TempDir dir;
-  const XlatRun run = run_raw(dir,
+  const XlatRun run = run_with_args(dir,
                               {header_rec("100000", "EQUATOR", "261208", "1"),
                                gga("100001", "N"), t58("100002", 1, "CONV", {0, 0, 1234, 0, 2345, 0}),
                                gga("100003", "S"), t58("100004", 2, "CONV", {0, 0, 1234, 0, 2345, 0}),
@@ -106,9 +100,9 @@ TEST(XlatEdge, SeveralTypesInOneProcess) {
   const Lines raw = {header_rec("100000", "LINE0001", "261208", "1"), g_rec(kGga45N75W),
                      kStation1, r_rec({1, 2, 3, 4, 5, 6, 7})};
   TempDir alone_s, alone_x, both;
-  EXPECT_EQ(run_raw(alone_s, raw, {"in.RAW", "S"}).status, 0);
-  EXPECT_EQ(run_raw(alone_x, raw, {"in.RAW", "X"}).status, 0);
-  const XlatRun run = run_raw(both, raw, {"in.RAW", "XS"});
+  EXPECT_EQ(run_with_args(alone_s, raw, {"in.RAW", "S"}).status, 0);
+  EXPECT_EQ(run_with_args(alone_x, raw, {"in.RAW", "X"}).status, 0);
+  const XlatRun run = run_with_args(both, raw, {"in.RAW", "XS"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.count_lines_containing("*** Transcription v1.22 ***"), 2);
   for (const char* f : {"LINE0001.san", "LINE0001.xyz", "LINE0001.GPS", "Default.RAW"}) {
@@ -117,7 +111,7 @@ TEST(XlatEdge, SeveralTypesInOneProcess) {
     EXPECT_EQ(read_file(both.file(f)), read_file(alone)) << f;
   }
   TempDir bad;
-  const XlatRun mixed = run_raw(bad, raw, {"in.RAW", "XQS"});
+  const XlatRun mixed = run_with_args(bad, raw, {"in.RAW", "XQS"});
   EXPECT_EQ(mixed.status, 5);
   EXPECT_TRUE(file_exists(bad.file("LINE0001.xyz")));
   EXPECT_TRUE(file_exists(bad.file("LINE0001.san")));
@@ -126,7 +120,7 @@ TEST(XlatEdge, SeveralTypesInOneProcess) {
 // A station written before an early file header keeps the Default file.
 TEST(XlatEdge, StationBeforeFirstHeaderKeepsDefaultFile) {
   TempDir dir;
-  const XlatRun run = run_raw(dir,
+  const XlatRun run = run_with_args(dir,
                               {kStation1, header_rec("100000", "LINE0001", "261208", "1"),
                                t58("100002", 2, "CONV", {0, 0, 10, 20, 30, 40})},
                               {"in.RAW", "X"});
@@ -139,7 +133,7 @@ TEST(XlatEdge, StationBeforeFirstHeaderKeepsDefaultFile) {
 // Type R with a file header keeps only its side files.
 TEST(XlatEdge, TypeRWithFileHeaderKeepsSideFiles) {
   TempDir dir;
-  const XlatRun run = run_raw(dir,
+  const XlatRun run = run_with_args(dir,
                               {header_rec("100000", "LINE0001", "261208", "1"),
                                c_rec("100001", "R COMMENT"), g_rec(kGga45N75W), kStation1,
                                r_rec({1, 2, 3, 4, 5, 6, 7})},
@@ -153,7 +147,7 @@ TEST(XlatEdge, TypeRWithFileHeaderKeepsSideFiles) {
 // Type P: survey LINE after LINE0001 gets its own SDF file.
 TEST(XlatEdge, TypePWritesSdfForShorterNameToo) {
   TempDir dir;
-  const XlatRun run = run_raw(dir,
+  const XlatRun run = run_with_args(dir,
                               {header_rec("100000", "LINE0001", "261208", "1"), kStation1,
                                header_rec("100100", "LINE", "261208", "2"),
                                t58("100101", 2, "CONV", {0, 0, 10, 20, 30, 40})},
@@ -173,7 +167,7 @@ TEST(XlatEdge, TypePWritesSdfForShorterNameToo) {
 TEST(XlatEdge, TypeIRepeatedNameGivesUniqueDatFile) {
   const std::string ems = "I$100005   25 -15  35 12345  3 12345   250  7500";
   TempDir dir;
-  const XlatRun run = run_raw(dir,
+  const XlatRun run = run_with_args(dir,
                               {c_rec("120000", "KALVOR-1   SNA1234567  SW VERSION 6.2 "),
                                header_rec("100000", "LINE0001", "261208", "1"), ems,
                                header_rec("101502", "LINE0001", "261208", "1"), ems},
@@ -189,7 +183,7 @@ TEST(XlatEdge, TypeIRepeatedNameGivesUniqueDatFile) {
 // console says so once; channels are scaled all the same.
 TEST(XlatEdge, OldEmsVersionKeepsAnglesAndHeight) {
   TempDir dir;
-  const XlatRun run = run_raw(dir,
+  const XlatRun run = run_with_args(dir,
                               {c_rec("120000", "KALVOR-1   SNA1234567  SW VERSION 5.1a"),
                                header_rec("100000", "LINE0001", "261208", "1"), g_rec(kGga45N75W),
                                "I$100005   25 -15  35 12345  3 12345   250  7500"},
@@ -217,14 +211,14 @@ TEST(XlatEdge, RejectedRecordsChangeNothing) {
   for (const std::string& o : {std::string("O$ 4    100   200   300   400"),
                                std::string("O$ 0    100   200   300   400")}) {
     TempDir dir;
-    const XlatRun run = run_raw(
+    const XlatRun run = run_with_args(
         dir, {header_rec("100000", "LINE0001", "261208", "1"), o, kStation1}, {"in.RAW", "X"});
     EXPECT_EQ(run.status, 0) << o;
     expect_lines(dir, "LINE0001.xyz", {plain});
   }
   {
     TempDir dir;
-    const XlatRun run = run_raw(dir,
+    const XlatRun run = run_with_args(dir,
                                 {c_rec("120000", "KALVOR-1   SNA1234567  SW VERSION 6.2 "),
                                  header_rec("100000", "LINE0001", "261208", "1"),
                                  "I$100005   25 -15  35 12345  6 12345   250  7500   100   200   300"},
@@ -234,7 +228,7 @@ TEST(XlatEdge, RejectedRecordsChangeNothing) {
   }
   {
     TempDir dir;
-    const XlatRun run = run_raw(
+    const XlatRun run = run_with_args(
         dir, {header_rec("100000", "LINE0001", "261208", "1"), "G$HELLO WORLD", kStation1},
         {"in.RAW", "X"});
     EXPECT_EQ(run.status, 0) << run.out;
@@ -248,7 +242,7 @@ TEST(XlatEdge, RejectedRecordsChangeNothing) {
 // the DAT record, and no text file gets "nan" or "inf".
 TEST(XlatEdge, OutOfRangeValuesAreClampedNotWrapped) {
   TempDir dir;
-  const XlatRun run = run_raw(
+  const XlatRun run = run_with_args(
       dir,
       {c_rec("120000", "KALVOR-1   SNA1234567  SW VERSION 6.2 "),
        header_rec("100000", "LINE0001", "261208", "1"),
@@ -274,7 +268,7 @@ TEST(XlatEdge, OutOfRangeValuesAreClampedNotWrapped) {
 // A height reply that is not a number is asked again.
 TEST(XlatEdge, NonNumericHeightReplyAsksAgain) {
   TempDir dir;
-  const XlatRun run = run_raw(dir, {kStation1}, {"in.RAW", "S"}, "abc\n0.35\n");
+  const XlatRun run = run_with_args(dir, {kStation1}, {"in.RAW", "S"}, "abc\n0.35\n");
   EXPECT_EQ(run.status, 0);
   const Lines san = read_lines(dir.file("Default.SAN"));
   ASSERT_FALSE(san.empty());
@@ -323,7 +317,7 @@ TEST(XlatEdge, RawPathThatIsAFolderFails) {
 // An empty RAW file: end of file at once, the (empty) main output kept.
 TEST(XlatEdge, EmptyRawFile) {
   TempDir dir;
-  const XlatRun run = run_raw(dir, {}, {"in.RAW", "X"});
+  const XlatRun run = run_with_args(dir, {}, {"in.RAW", "X"});
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(run.has_line("End of file reached.  Exiting..."));
   EXPECT_EQ(list_files(dir.path()), (Files{"in.RAW", "Default.xyz"}));
@@ -337,14 +331,14 @@ TEST(XlatEdge, TagColumnsAndLineLength) {
   const Lines tag_in_1 = {header_rec("100000", "LINE0001", "261208", "1"), kStation1};
   const Lines tag_in_2 = {" " + tag_in_1[0], " " + kStation1};
   TempDir a, b;
-  EXPECT_EQ(run_raw(a, tag_in_1, {"in.RAW", "X"}).status, 0);
-  EXPECT_EQ(run_raw(b, tag_in_2, {"in.RAW", "X"}).status, 0);
+  EXPECT_EQ(run_with_args(a, tag_in_1, {"in.RAW", "X"}).status, 0);
+  EXPECT_EQ(run_with_args(b, tag_in_2, {"in.RAW", "X"}).status, 0);
   EXPECT_EQ(list_files(b.path()), list_files(a.path()));
   EXPECT_EQ(read_file(b.file("LINE0001.xyz")), read_file(a.file("LINE0001.xyz")));
 
   TempDir c;
   const std::string long_station = left(kStation1, 124) + "H$101502 OTHER    261208 1";
-  const XlatRun run = run_raw(c, {tag_in_1[0], long_station}, {"in.RAW", "X"});
+  const XlatRun run = run_with_args(c, {tag_in_1[0], long_station}, {"in.RAW", "X"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(list_files(c.path()), (Files{"in.RAW", "LINE0001.xyz"}));
   EXPECT_EQ(read_file(c.file("LINE0001.xyz")), read_file(a.file("LINE0001.xyz")));
@@ -358,7 +352,7 @@ TEST(XlatEdge, WrongChecksumSentencesAreNotUsed) {
   std::string bad = "G$" + with_checksum("GPGGA,100003,4500.0000,N,06300.0000,W,1,08,0.9,100.0,M,0.0,M,,");
   bad.back() = bad.back() == '0' ? '1' : '0';
   TempDir dir;
-  const XlatRun run = run_raw(dir,
+  const XlatRun run = run_with_args(dir,
                               {header_rec("100000", "LINE0001", "261208", "1"), g_rec(kGga45N75W),
                                t58("100004", 1, "CONV", {0, 0, 1234, 0, 2345, 0}), bad,
                                t58("100005", 2, "CONV", {0, 0, 1234, 0, 2345, 0})},
@@ -377,7 +371,7 @@ TEST(XlatEdge, WrongChecksumSentencesAreNotUsed) {
 // before its file header (main output, comments, reference copy).
 TEST(XlatEdge, SurveyNamedDefaultOverwritesNothing) {
   TempDir dir;
-  const XlatRun run = run_raw(dir,
+  const XlatRun run = run_with_args(dir,
                               {c_rec("095900", "BEFORE"), kStation1, r_rec({1, 2, 3, 4, 5, 6, 7}),
                                header_rec("100000", "Default", "261208", "1"),
                                c_rec("100001", "AFTER"),

@@ -15,11 +15,6 @@ using Lines = std::vector<std::string>;
 
 const std::string kStation1 = t58("100001", 1, "CONV", {11, 22, 1234, -567, 2345, 89});
 
-XlatRun run_raw(const TempDir& dir, const Lines& raw, const std::string& type) {
-  write_file(dir.file("in.RAW"), raw_text(raw));
-  return run_kalxlat(dir.path(), {"in.RAW", type});
-}
-
 // One good sentence at 45 N 75 W: the mean is that position and the zone
 // 18. Free form: one blank, the texts, each 64-bit real as G25.16 (45 and
 // -75 -> F21.14 and four blanks: "    45.00000000000000    ",

@@ -1,5 +1,7 @@
 #include "e2e/xlat_harness.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -246,6 +248,20 @@ std::string numbered(const std::vector<std::string>& lines) {
   for (std::size_t i = 0; i < lines.size(); ++i)
     s += std::to_string(i + 1) + ": [" + lines[i] + "]\n";
   return s;
+}
+
+XlatRun run_raw(const TempDir& dir, const std::vector<std::string>& raw, const std::string& type,
+                const std::string& input) {
+  write_file(dir.file("in.RAW"), raw_text(raw));
+  return run_kalxlat(dir.path(), {"in.RAW", type}, input);
+}
+
+void expect_lines(const TempDir& dir, const std::string& name,
+                  const std::vector<std::string>& want) {
+  const std::vector<std::string> got = read_lines(dir.file(name));
+  EXPECT_EQ(got.size(), want.size()) << name << "\n" << numbered(got);
+  for (std::size_t i = 0; i < want.size() && i < got.size(); ++i)
+    EXPECT_EQ(got[i], want[i]) << name << " line " << i + 1;
 }
 
 }  // namespace kal::xtest

@@ -72,4 +72,13 @@ std::string left(std::string_view text, std::size_t width);
 // `text` repeated into lines for readable failure messages.
 std::string numbered(const std::vector<std::string>& lines);
 
+// Writes `raw` as in.RAW into `dir` and transcribes it with output types
+// `type`, answering the prompts with `input`.
+XlatRun run_raw(const TempDir& dir, const std::vector<std::string>& raw,
+                const std::string& type = "X", const std::string& input = "");
+
+// Expects file `name` in `dir` to hold exactly the lines `want`.
+void expect_lines(const TempDir& dir, const std::string& name,
+                  const std::vector<std::string>& want);
+
 }  // namespace kal::xtest

@@ -17,18 +17,7 @@ namespace {
 using Files = std::set<std::string>;
 using Lines = std::vector<std::string>;
 
-XlatRun run_raw(const TempDir& dir, const Lines& raw, const std::string& type = "X",
-                const std::string& input = "") {
-  write_file(dir.file("in.RAW"), raw_text(raw));
-  return run_kalxlat(dir.path(), {"in.RAW", type}, input);
-}
 
-void expect_lines(const TempDir& dir, const std::string& name, const Lines& want) {
-  const Lines got = read_lines(dir.file(name));
-  EXPECT_EQ(got.size(), want.size()) << name << "\n" << numbered(got);
-  for (std::size_t i = 0; i < want.size() && i < got.size(); ++i)
-    EXPECT_EQ(got[i], want[i]) << name << " line " << i + 1;
-}
 
 // The part of an XYZ line after the seconds for an X$ station before any
 // file header and status record: V F7.3, T F7.1, 1X, I4 comment, pitch and

@@ -88,18 +88,6 @@ const std::string kAuxLine =
 
 const std::string kComment = "    1 FIRST COMMENT   ";
 
-XlatRun run_type(const TempDir& dir, const Lines& raw, const std::string& type,
-                 const std::string& input = "") {
-  write_file(dir.file("in.RAW"), raw_text(raw));
-  return run_kalxlat(dir.path(), {"in.RAW", type}, input);
-}
-
-void expect_lines(const TempDir& dir, const std::string& name, const Lines& want) {
-  const Lines got = read_lines(dir.file(name));
-  EXPECT_EQ(got.size(), want.size()) << name << "\n" << numbered(got);
-  for (std::size_t i = 0; i < want.size() && i < got.size(); ++i)
-    EXPECT_EQ(got[i], want[i]) << name << " line " << i + 1;
-}
 
 // XYZ: I6 station, I6 line, F9.2 group, I2 digit, then by record:
 // T$/D$/X$: I3 hour, I3 minute, F7.3 seconds, F7.3 V, F7.1 T;
@@ -108,7 +96,7 @@ void expect_lines(const TempDir& dir, const std::string& name, const Lines& want
 // 1X, F7.1 alt, 1X, I2 fix.
 TEST(XlatTypes, TypeXEveryRecordLayout) {
   TempDir dir;
-  const XlatRun run = run_type(dir, survey(true), "X");
+  const XlatRun run = run_raw(dir, survey(true), "X");
   ASSERT_FALSE(run.timed_out);
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(list_files(dir.path()),
@@ -145,7 +133,7 @@ TEST(XlatTypes, TypeXEveryRecordLayout) {
 // 1X, 3I3, V F9.3, T F8.2, F7.2.
 TEST(XlatTypes, TypeGEveryRecordLayout) {
   TempDir dir;
-  const XlatRun run = run_type(dir, survey(true), "G");
+  const XlatRun run = run_raw(dir, survey(true), "G");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(list_files(dir.path()),
             (Files{"in.RAW", "LINE0001.xyz", "LINE0001.XYX", "LINE0001.GPS", "LINE0001.CMT"}));
@@ -173,7 +161,7 @@ TEST(XlatTypes, TypeGEveryRecordLayout) {
 // A file header with code 15 gives the G heading of two geometries.
 TEST(XlatTypes, TypeGTwoGeometryHeading) {
   TempDir dir;
-  const XlatRun run = run_type(dir, {header_rec("100000", "LINE0015", "261208", "15")}, "G");
+  const XlatRun run = run_raw(dir, {header_rec("100000", "LINE0015", "261208", "15")}, "G");
   EXPECT_EQ(run.status, 0) << run.out;
   expect_lines(dir, "LINE0015.xyz", {
       "\\Kalvor Filename is LINE0015.xyz       ",
@@ -189,7 +177,7 @@ TEST(XlatTypes, TypeGTwoGeometryHeading) {
 // $PKLVT as X plus ExtraA, ExtraB F10.0.
 TEST(XlatTypes, TypeLEveryRecordLayout) {
   TempDir dir;
-  const XlatRun run = run_type(dir, survey(true), "L");
+  const XlatRun run = run_raw(dir, survey(true), "L");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(list_files(dir.path()),
             (Files{"in.RAW", "LINE0001.log", "LINE0001.XYX", "LINE0001.GPS", "LINE0001.CMT"}));
@@ -213,7 +201,7 @@ TEST(XlatTypes, TypeLEveryRecordLayout) {
 // F10.3 each).
 TEST(XlatTypes, TypeDLineAndTimeHeadersOncePerLine) {
   TempDir dir;
-  const XlatRun run = run_type(dir, survey(true), "D");
+  const XlatRun run = run_raw(dir, survey(true), "D");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(list_files(dir.path()),
             (Files{"in.RAW", "LINE0001.g31", "LINE0001.XYX", "LINE0001.GPS", "LINE0001.CMT"}));
@@ -254,7 +242,7 @@ TEST(XlatTypes, TypeDLineAndTimeHeadersOncePerLine) {
 // HC and PC F9.2, latitude and longitude F14.8, GPS time I12.
 TEST(XlatTypes, TypeSWithoutGpsUsesLineAndStation) {
   TempDir dir;
-  const XlatRun run = run_type(dir, survey(false), "S");
+  const XlatRun run = run_raw(dir, survey(false), "S");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(list_files(dir.path()),
             (Files{"in.RAW", "LINE0001.san", "LINE0001.XYX", "LINE0001.CMT"}));
@@ -278,7 +266,7 @@ TEST(XlatTypes, TypeSWithoutGpsUsesLineAndStation) {
 TEST(XlatTypes, TypeSWithGpsProjectsToUtm) {
   TempDir dir;
   const std::string gga = "GPGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,";
-  const XlatRun run = run_type(dir,
+  const XlatRun run = run_raw(dir,
                                {header_rec("100000", "LINE0001", "261208", "1"), g_rec(gga),
                                 t58("100003", 1, "CONV", {11, 22, 1234, -567, 2345, 89})},
                                "S");
@@ -298,7 +286,7 @@ TEST(XlatTypes, TypeSWithGpsProjectsToUtm) {
 // GPS time, two I2 zeros, I3 satellites, F9.3 HDOP. The SDF goes first.
 TEST(XlatTypes, TypePIdfLinesAndSdf) {
   TempDir dir;
-  const XlatRun run = run_type(dir, survey(true), "P");
+  const XlatRun run = run_raw(dir, survey(true), "P");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(list_files(dir.path()), (Files{"in.RAW", "LINE0001.idf", "LINE0001.SDF", "LINE0001.XYX",
                                            "LINE0001.GPS", "LINE0001.CMT"}));
@@ -326,7 +314,7 @@ TEST(XlatTypes, TypePIdfLinesAndSdf) {
 // A sibling instrument's IDF station number is the second of the day.
 TEST(XlatTypes, TypePSiblingStationIsSecondOfDay) {
   TempDir dir;
-  const XlatRun run = run_type(dir,
+  const XlatRun run = run_raw(dir,
                                {c_rec("120000", "PELOR-1    SNA1234567  SW VERSION 5.1a"),
                                 header_rec("100000", "LINE0001", "261208", "1"),
                                 t58("101503", 1, "CONV", {11, 22, 1234, -567, 2345, 89})},
@@ -344,7 +332,7 @@ TEST(XlatTypes, TypePSiblingStationIsSecondOfDay) {
 TEST(XlatTypes, TypeIIceLineAndDatRecord) {
   TempDir dir;
   const std::string gga = "GPGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,";
-  const XlatRun run = run_type(
+  const XlatRun run = run_raw(
       dir,
       {c_rec("120000", "KALVOR-1   SNA1234567  SW VERSION 6.2 "),
        header_rec("100000", "LINE0001", "261208", "1"), g_rec(gga),
@@ -403,7 +391,7 @@ TEST(XlatTypes, ReferencePairsGoToDefaultRaw) {
   for (const Case& c : {Case{"R", {"in.RAW", "Default.RAW"}},
                         Case{"X", {"in.RAW", "Default.RAW", "Default.xyz"}}}) {
     TempDir dir;
-    const XlatRun run = run_type(dir, raw, c.type);
+    const XlatRun run = run_raw(dir, raw, c.type);
     EXPECT_EQ(run.status, 0) << c.type << run.out;
     EXPECT_EQ(list_files(dir.path()), c.files) << c.type;
     expect_lines(dir, "Default.RAW", want);
@@ -423,7 +411,7 @@ TEST(XlatTypes, TwoGeometryStationWaitsForX) {
   const std::string tail = "   0   0.00   0.00            0    0.000000     0.000000     0.0  0";
   {
     TempDir dir;
-    const XlatRun run = run_type(dir, raw, "X");
+    const XlatRun run = run_raw(dir, raw, "X");
     EXPECT_EQ(run.status, 0) << run.out;
     expect_lines(dir, "LINE0021.xyz", {
         "     1     1" + g1 + "   200.00     4.00   250.00    -6.00 0 10  0  2.000  0.000    0.0 " + tail,
@@ -432,7 +420,7 @@ TEST(XlatTypes, TwoGeometryStationWaitsForX) {
   }
   {
     TempDir dir;
-    const XlatRun run = run_type(dir, raw, "L");
+    const XlatRun run = run_raw(dir, raw, "L");
     EXPECT_EQ(run.status, 0) << run.out;
     expect_lines(dir, "LINE0021.log", {
         "     1" + g1 + "   200.00     4.00   250.00    -6.00 0  32     1  32 10  0  2.000  0.000    0.0 " + tail,
@@ -441,7 +429,7 @@ TEST(XlatTypes, TwoGeometryStationWaitsForX) {
   }
   {
     TempDir dir;
-    const XlatRun run = run_type(dir, raw, "S");
+    const XlatRun run = run_raw(dir, raw, "S");
     EXPECT_EQ(run.status, 0) << run.out;
     expect_lines(dir, "LINE0021.san", {
         "    -9        0.20",
@@ -451,7 +439,7 @@ TEST(XlatTypes, TwoGeometryStationWaitsForX) {
   }
   {
     TempDir dir;
-    const XlatRun run = run_type(dir, raw, "D");
+    const XlatRun run = run_raw(dir, raw, "D");
     EXPECT_EQ(run.status, 0) << run.out;
     expect_lines(dir, "LINE0021.g31", {
         "RI31 V1.XXLINE0021     Kalvor-4 Data ",
@@ -470,7 +458,7 @@ TEST(XlatTypes, BadLengthTRecordWritesHeldStation) {
   const std::string bad =
       t79("100009", 7, "CONV", {9, 9, 9999, 9999, 9999, 9999}, 13000, 3000, 11, 11) + "9";
   ASSERT_EQ(bad.size() + 1, 80u);
-  const XlatRun run = run_type(dir,
+  const XlatRun run = run_raw(dir,
                                {header_rec("100000", "LINE0001", "261208", "1"),
                                 t58("100001", 1, "CONV", {11, 22, 1234, -567, 2345, 89}), bad},
                                "X");
@@ -488,7 +476,7 @@ TEST(XlatTypes, BadLengthTRecordWritesHeldStation) {
 // 956.92, PC = (2000/100)/0.021496 = 930.41, HI = 2.5, PI = -1.25.
 TEST(XlatTypes, NuldPromptsOnceAndSlashSelectsCodeOne) {
   TempDir dir;
-  const XlatRun run = run_type(dir,
+  const XlatRun run = run_raw(dir,
                                {t58("100001", 1, "NULD", {0, 0, 1700, 250, 2000, -125}),
                                 t58("100002", 2, "NULD", {0, 0, 1700, 250, 2000, -125})},
                                "X", "/\n/\n");
@@ -510,7 +498,7 @@ TEST(XlatTypes, NuldPromptsOnceAndSlashSelectsCodeOne) {
 // above 1000 so /10 -> 123.45 (as float 123.4499969, F7.1 "  123.4").
 TEST(XlatTypes, StatusTemperatureAboveThousandIsDividedByTen) {
   TempDir dir;
-  const XlatRun run = run_type(dir,
+  const XlatRun run = run_raw(dir,
                                {header_rec("100000", "LINE0001", "261208", "1"),
                                 as21("100002", "12500", "12345"),
                                 t58("100003", 1, "CONV", {11, 22, 1234, -567, 2345, 89})},
@@ -527,7 +515,7 @@ TEST(XlatTypes, StatusTemperatureAboveThousandIsDividedByTen) {
 // PC = 234.5 - 0.4/0.021496 = 215.89, PI = 0.89 - 0.2 = 0.69.
 TEST(XlatTypes, RtmOffsetsCorrectConvReadings) {
   TempDir dir;
-  const XlatRun run = run_type(dir,
+  const XlatRun run = run_raw(dir,
                                {header_rec("100000", "LINE0001", "261208", "1"),
                                 "O$ 1    100   200   300   400",
                                 t58("100001", 1, "CONV", {11, 22, 1234, -567, 2345, 89})},

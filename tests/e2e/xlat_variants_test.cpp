@@ -17,18 +17,7 @@ namespace {
 using Files = std::set<std::string>;
 using Lines = std::vector<std::string>;
 
-XlatRun run_raw(const TempDir& dir, const Lines& raw, const std::string& type,
-                const std::string& input = "") {
-  write_file(dir.file("in.RAW"), raw_text(raw));
-  return run_kalxlat(dir.path(), {"in.RAW", type}, input);
-}
 
-void expect_lines(const TempDir& dir, const std::string& name, const Lines& want) {
-  const Lines got = read_lines(dir.file(name));
-  EXPECT_EQ(got.size(), want.size()) << name << "\n" << numbered(got);
-  for (std::size_t i = 0; i < want.size() && i < got.size(); ++i)
-    EXPECT_EQ(got[i], want[i]) << name << " line " << i + 1;
-}
 
 const std::string kStation1 = t58("100001", 1, "CONV", {11, 22, 1234, -567, 2345, 89});
 // After the F7.2 angles: 1X, I12 GPS time, F12.6, 1X, F12.6, 1X, F7.1, 1X, I2.
