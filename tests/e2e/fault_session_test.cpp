@@ -13,6 +13,7 @@
 
 #include "e2e/fault_harness.h"
 #include "e2e/fault_survey.h"
+#include "session/expected_lines.h"
 
 namespace kal::faulttest {
 namespace {
@@ -31,18 +32,8 @@ constexpr int kExitTimeout = 5;
 const std::string kAdvice = "   -> Restart KALFETCH after powering up Sensor.\n";
 const std::string kHeightPrompt =
     "Enter Sensor height manually or type / followed by <ENTER> to accept this value \n";
-const Lines kTimeoutBox = {
-    "Timeout waiting for reply!!!",
-    "",
-    "************************ RECOMMENDED ACTIONS *************************",
-    "1. PERFORM A HARD RESET (remove and reinsert a battery).",
-    "2. Check serial cable connections.",
-    "3. Check power supply cabling or batteries.",
-    "4. Verify that serial port connector used corresponds to",
-    "   command line com# parameter (Default = \"COM1\").",
-    "5. If using high baud rate in command line, try reducing to 9600 baud.",
-    " ",
-};
+// The time-out report and its recommended actions.
+const Lines& kTimeoutBox = kal::test::kTimeoutReport;
 
 void expect_normal_end(const Finished& f, int status) {
   ASSERT_FALSE(f.timed_out) << "still running at the limit\n" << numbered(f.lines);
