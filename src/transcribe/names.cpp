@@ -3,12 +3,29 @@
 #include "common/fixed_text.h"
 #include "common/format.h"
 
+#include <algorithm>
+
 namespace kal::xlat {
 namespace {
 
-bool plain_character(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '_' || c == '+';
+// Bytes no file name may hold on Linux or Windows: controls, anything
+// outside printable ASCII, and the characters Windows reserves.
+bool forbidden_character(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  if (byte < 32 || byte >= 127) return true;
+  return std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
+}
+
+// Windows opens these names as devices whatever extension follows them.
+bool windows_device_name(std::string_view word) {
+  static constexpr std::string_view kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  const std::string upper = SHIFTUP(word);
+  const std::string_view name = trimmed(upper);
+  for (std::string_view device : kDevices) {
+    if (name == device) return true;
+  }
+  const bool numbered = name.size() == 4 && (name.starts_with("COM") || name.starts_with("LPT"));
+  return numbered && name[3] >= '1' && name[3] <= '9';
 }
 
 }  // namespace
@@ -18,7 +35,7 @@ std::string safe_file_stem(std::string_view survey_name, bool& changed) {
   changed = false;
   for (std::size_t i = 0; i < stem.size(); ++i) {
     const char c = survey_name[i];
-    bool safe = plain_character(c);
+    bool safe = !forbidden_character(c);
     if (c == '.') {
       // A dot is kept only between two other characters that are not dots:
       // no "..", no hidden file, no dot that looks like an extension end.
@@ -29,6 +46,12 @@ std::string safe_file_stem(std::string_view survey_name, bool& changed) {
       stem[i] = '_';
       changed = true;
     }
+  }
+  // "con" or "Lpt9.x" would open a device on Windows: "con_", "Lpt9_.x".
+  const std::size_t word_end = std::min(stem.find('.'), stem.size());
+  if (windows_device_name(std::string_view(stem).substr(0, word_end))) {
+    stem.insert(word_end, "_");
+    changed = true;
   }
   return stem;
 }

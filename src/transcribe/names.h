@@ -8,10 +8,12 @@
 
 namespace kal::xlat {
 
-// The survey name made safe as a file name: every character that is not a
-// letter, digit, "-", "_", "+" or a lone inner "." becomes "_" (so "/", "\",
-// ":", "..", blanks and control characters never reach a path). `changed`
-// tells whether anything was replaced.
+// The survey name made safe as a file name, the same on Linux and Windows:
+// control bytes, bytes outside printable ASCII and \ / : * ? " < > | become
+// "_"; a "." stays only between two characters that are not dots (no "..",
+// no hidden file); a name Windows takes for a device (CON, PRN, AUX, NUL,
+// COM1-9, LPT1-9, any case) gets "_" appended. Blanks and every other
+// printable character stay. `changed` tells whether anything was changed.
 std::string safe_file_stem(std::string_view survey_name, bool& changed);
 
 // "_" and hour, minute and second as two zero-filled digits each:

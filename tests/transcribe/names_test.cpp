@@ -8,32 +8,77 @@
 namespace kal::xlat {
 namespace {
 
-TEST(SurveyNames, UnsafeCharactersBecomeUnderscores) {
+// Survey names as file names, the same on Linux and Windows: what either
+// system cannot hold, and what Windows opens as a device, is changed; every
+// other printable character stays. Each name is transcribed under X, D, I
+// and R and every file left behind is checked by name.
+TEST(SurveyNames, FileNamesMadeUnderEveryKindOfType) {
   struct Case {
-    std::string name;
+    std::string name;  // columns 11-18 of the file header
     std::string stem;
-    bool changed;
   };
   const Case cases[] = {
-      {"LINE0001", "LINE0001", false},
-      {"AB", "AB", false},
-      {"L1.5", "L1.5", false},  // a lone inner dot is harmless
-      {"a/b", "a_b", true},
-      {"a\\b", "a_b", true},
-      {"C:x", "C_x", true},
-      {"..", "__", true},
-      {"../x", "___x", true},
-      {".hidden", "_hidden", true},
-      {"end.", "end_", true},
-      {"A B", "A_B", true},
-      {std::string("A\x01") + "B", "A_B", true},
-      {"x*?<>|\"", "x______", true},
-      {std::string("\xC3\xA9t"), "__t", true},
+      {"LINE0001", "LINE0001"},
+      {"LINE 1", "LINE 1"},  // blanks stay
+      {" AB", " AB"},
+      {"A-B+C#1", "A-B+C#1"},
+      {"a\\b", "a_b"},
+      {"a/b", "a_b"},
+      {"C:x", "C_x"},
+      {"x*y", "x_y"},
+      {"x?y", "x_y"},
+      {"x\"y", "x_y"},
+      {"x<y", "x_y"},
+      {"x>y", "x_y"},
+      {"x|y", "x_y"},
+      {std::string("A\0B", 3), "A_B"},
+      {"A\x7F" "B", "A_B"},
+      {"\xC3\xA9t", "__t"},
+      {"..", "__"},
+      {".hid", "_hid"},
+      {"end.", "end_"},
+      {"x.y", "x.y"},
+      {"con", "con_"},
+      {"AUX", "AUX_"},
+      {"Com1", "Com1_"},
+      {"lpt9", "lpt9_"},
+      {"nul.x", "nul_.x"},  // a device whatever follows the dot
+      {"COM10", "COM10"},
+      {"CONSOLE", "CONSOLE"},
+      {"COM0", "COM0"},
   };
+  // The files of each type for a survey with a comment, a GGA sentence and
+  // stations for every type (T$ and I$).
+  struct Type {
+    const char* letter;
+    std::vector<std::string> extensions;
+  };
+  const Type types[] = {
+      {"X", {".xyz", ".CMT", ".GPS"}},
+      {"D", {".g31", ".CMT", ".GPS"}},
+      {"I", {".ice", ".DAT", ".CMT", ".GPS"}},
+      {"R", {".CMT", ".GPS"}},
+  };
+  const std::string gga = test::nmea("GPGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,");
   for (const Case& c : cases) {
     bool changed = false;
     EXPECT_EQ(safe_file_stem(c.name, changed), c.stem) << c.name;
-    EXPECT_EQ(changed, c.changed) << c.name;
+    EXPECT_EQ(changed, c.stem != c.name) << c.name;
+    for (const Type& type : types) {
+      SCOPED_TRACE(c.name + " under " + type.letter);
+      const test::Transcription t(
+          {test::h_rec("100000", c.name, "261208", "1"), test::c_rec("100001", "A COMMENT"),
+           test::g_rec(gga), test::t58("100002", 1, "CONV", {0, 0, 10, 20, 30, 40}),
+           "I$100003   25 -15  35 12345  3 12345   250  7500"},
+          type.letter);
+      EXPECT_EQ(t.result, 0) << t.dump();
+      std::set<std::string> expected = {"in.RAW"};
+      for (const std::string& extension : type.extensions) expected.insert(c.stem + extension);
+      EXPECT_EQ(t.folder.files(), expected) << t.dump();
+      EXPECT_EQ(t.said("*** Warning: unsafe characters of survey name replaced by _: " + c.stem),
+                c.stem != c.name)
+          << t.dump();
+    }
   }
 }
 
