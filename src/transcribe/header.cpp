@@ -83,24 +83,19 @@ bool read_model_code(Config& config, int m) {
   return fmt::read_int(code, config.LengthCode);
 }
 
-void handle_identification(Run& run) {
+// Reads the identification into copies of the configuration and the
+// station, taken only when the whole record was read.
+bool read_identification(const Run& run, Config& config, Station& station) {
   const std::string& line = run.line;
-  Config& config = run.config;
-  Station& station = run.station;
-  if (line.find("USER OFFSETS ENABLED", 8) != std::string::npos) return;
   if (!fmt::read(line, "3X,3I2,1X,A40",
                  {station.Hour, station.Minute, station.Second, config.InstrumentId})) {
-    report_read_error(run);
-    return;
+    return false;
   }
   station.Millisecond = 0;
   put_line(fmt::FreeLine().text("InstrumentID >").text(config.InstrumentId).str());
 
   // Without a known name prefix the previous length code stays.
-  if (const int m = model_position(config, line); m > 0 && !read_model_code(config, m)) {
-    report_read_error(run);
-    return;
-  }
+  if (const int m = model_position(config, line); m > 0 && !read_model_code(config, m)) return false;
   if (const int sn = position_of(config.InstrumentId, "SN"); sn > 0) {
     config.SerialNumber = columns(config.InstrumentId, sn + 2, sn + 9);
   }
@@ -108,18 +103,30 @@ void handle_identification(Run& run) {
     std::string suffix;
     if (!fmt::read(columns(config.InstrumentId, sw + 10, sw + 14), "F4.1,A1",
                    {config.SoftwareVersion, suffix})) {
-      report_read_error(run);
-      return;
+      return false;
     }
     config.SoftwareVersionSuffix = suffix.empty() ? ' ' : suffix[0];
   } else {
     config.SoftwareVersion = 0.0f;
     config.SoftwareVersionSuffix = ' ';
   }
-  apply_length_code(config, config.LengthCode);
+  return true;
+}
+
+void handle_identification(Run& run) {
+  if (run.line.find("USER OFFSETS ENABLED", 8) != std::string::npos) return;
+  Config config = run.config;
+  Station station = run.station;
+  if (!read_identification(run, config, station)) {
+    report_read_error(run);
+    return;
+  }
+  run.config = std::move(config);
+  run.station = std::move(station);
+  apply_length_code(run.config, run.config.LengthCode);
   if (run.type == OutputType::G) write_g_header(run);
-  compute_factors(config, 1, config.GeometryCount);
-  if (config.LengthCode == 620) set_prototype(config);
+  compute_factors(run.config, 1, run.config.GeometryCount);
+  if (run.config.LengthCode == 620) set_prototype(run.config);
 }
 
 void handle_sampling_frequency(Run& run) {
@@ -161,13 +168,18 @@ void handle_comment(Run& run) {
   Config& config = run.config;
   Station& station = run.station;
   run.output_used = true;
-  if (!fmt::read(run.line, "3X,3I2,1X,A16",
-                 {station.Hour, station.Minute, station.Second, config.CommentText})) {
+  // Read into copies first: a comment that cannot be read changes nothing.
+  std::int32_t hour = 0, minute = 0, second = 0;
+  std::string text;
+  if (!fmt::read(run.line, "3X,3I2,1X,A16", {hour, minute, second, text})) {
     report_read_error(run);
     return;
   }
+  station.Hour = hour;
+  station.Minute = minute;
+  station.Second = second;
   station.Millisecond = 0;
-  std::string text;
+  config.CommentText = text;
   write_time_line("Comment>", config, station, text);
   put_line(text);
   config.CommentText = SHIFTUP(config.CommentText);

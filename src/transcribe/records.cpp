@@ -32,6 +32,20 @@ bool spacing_known(const Config& c) { return c.HcpSpacing[0] != 0.0f && c.PrpSpa
 
 bool is_nuld_or_raw(const std::string& type) { return type == "NULD" || type == "RAW "; }
 
+// Reads a record into a copy of the station and takes the copy only when
+// the whole record was read: a record that fails changes nothing, so no
+// field of it reaches the next station written.
+template <class Read>
+bool read_station(Run& run, Read read) {
+  Station scratch = run.station;
+  if (!read(scratch)) {
+    report_read_error(run);
+    return false;
+  }
+  run.station = std::move(scratch);
+  return true;
+}
+
 // ---- free-form items of the O$ record -----------------------------------------------
 
 // The next item of a free-form list: false at a "/" or when no item is left.
@@ -114,43 +128,40 @@ void handle_reference(Run& run) {
 }
 
 void handle_aux(Run& run) {
-  Station& s = run.station;
-  if (!fmt::read(run.line, "3X,3I6,1X,3I6,1X,I6",
-                 {s.AuxA[0], s.AuxA[1], s.AuxA[2], s.AuxB[0], s.AuxB[1], s.AuxB[2], s.AuxC})) {
-    report_read_error(run);
-    return;
-  }
-  write_aux_line(run);
+  const bool read = read_station(run, [&](Station& s) {
+    return fmt::read(run.line, "3X,3I6,1X,3I6,1X,I6",
+                     {s.AuxA[0], s.AuxA[1], s.AuxA[2], s.AuxB[0], s.AuxB[1], s.AuxB[2], s.AuxC});
+  });
+  if (read) write_aux_line(run);
 }
 
 void handle_status(Run& run) {
-  Station& s = run.station;
   const std::string& line = run.line;
-  bool ok = true;
-  switch (record_length(line)) {
-    case 21:
-      ok = fmt::read(line, "3X,3I2,1X,F5.3,1X,F5.1", {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
-      break;
-    case 34:
-      ok = fmt::read(line, "3X,3I2,1X,I5,1X,I5,1X,2I6",
-                     {s.Hour, s.Minute, s.Second, s.raw_voltage, s.raw_temperature, s.raw_pitch,
-                      s.raw_roll});
-      if (ok) {
-        s.Voltage = static_cast<float>(s.raw_voltage) / 1000.0f;
-        s.Temperature = static_cast<float>(s.raw_temperature) / 100.0f;
-        s.Pitch = static_cast<float>(s.raw_pitch) / 100.0f;
-        s.Roll = static_cast<float>(s.raw_roll) / 100.0f;
-      }
-      break;
-    default:
-      report_packet_error("S$ packet error:", line);
-      break;
-  }
-  if (!ok) {
-    report_read_error(run);
-    return;
-  }
-  if (s.Temperature > 1000.0f) s.Temperature /= 10.0f;
+  const bool read = read_station(run, [&](Station& s) {
+    bool ok = true;
+    switch (record_length(line)) {
+      case 21:
+        ok = fmt::read(line, "3X,3I2,1X,F5.3,1X,F5.1", {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
+        break;
+      case 34:
+        ok = fmt::read(line, "3X,3I2,1X,I5,1X,I5,1X,2I6",
+                       {s.Hour, s.Minute, s.Second, s.raw_voltage, s.raw_temperature, s.raw_pitch,
+                        s.raw_roll});
+        if (ok) {
+          s.Voltage = static_cast<float>(s.raw_voltage) / 1000.0f;
+          s.Temperature = static_cast<float>(s.raw_temperature) / 100.0f;
+          s.Pitch = static_cast<float>(s.raw_pitch) / 100.0f;
+          s.Roll = static_cast<float>(s.raw_roll) / 100.0f;
+        }
+        break;
+      default:
+        report_packet_error("S$ packet error:", line);
+        break;
+    }
+    return ok;
+  });
+  Station& s = run.station;
+  if (read && s.Temperature > 1000.0f) s.Temperature /= 10.0f;
 }
 
 // ---- measurement records ---------------------------------------------------------------
@@ -179,50 +190,49 @@ void ensure_configuration(Run& run) {
 Stop complete_station(Run& run, StationKind kind) { return write_station(run, kind); }
 
 Stop handle_t(Run& run) {
-  Station& s = run.station;
   const std::string& line = run.line;
-  bool ok = true;
-  switch (record_length(line)) {
-    case 58:
-      ok = fmt::read(line, "3X,3I2,1X,I6,1X,A4,1X,6I6",
-                     {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB,
-                      s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0]});
-      if (ok) s.raw_pitch = s.raw_roll = 0;
-      break;
-    case 65:
-      ok = fmt::read(line, "3X,3I2,1X,I6,1X,A4,1X,6I6,1X,2I3",
-                     {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB,
-                      s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_pitch, s.raw_roll});
-      if (ok) set_angles_tenths(s);
-      break;
-    case 79:
-      ok = fmt::read(line, "3X,3I2,1X,I6,1X,A4,1X,6I6,1X,I5,1X,I5,1X,2I4",
-                     {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB,
-                      s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
-                      s.raw_temperature, s.raw_pitch, s.raw_roll});
-      if (ok) {
-        set_angles_tenths(s);
-        set_status_from_raw(s);
-      }
-      break;
-    case 83:
-      ok = fmt::read(line, "3X,3I2,1X,I3,1X,I6,1X,A4,1X,6I6,1X,I5,1X,I5,1X,2I4",
-                     {s.Hour, s.Minute, s.Second, s.Millisecond, s.StationNumber, s.DataType, s.ExtraA,
-                      s.ExtraB, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
-                      s.raw_temperature, s.raw_pitch, s.raw_roll});
-      if (ok) {
-        set_angles_by_rule(s);
-        set_status_from_raw(s);
-      }
-      break;
-    default:
-      report_packet_error("T$ packet error:", line);
-      break;
-  }
-  if (!ok) {
-    report_read_error(run);
-    return std::nullopt;
-  }
+  const bool read = read_station(run, [&](Station& s) {
+    bool ok = true;
+    switch (record_length(line)) {
+      case 58:
+        ok = fmt::read(line, "3X,3I2,1X,I6,1X,A4,1X,6I6",
+                       {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB,
+                        s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0]});
+        if (ok) s.raw_pitch = s.raw_roll = 0;
+        break;
+      case 65:
+        ok = fmt::read(line, "3X,3I2,1X,I6,1X,A4,1X,6I6,1X,2I3",
+                       {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB,
+                        s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_pitch, s.raw_roll});
+        if (ok) set_angles_tenths(s);
+        break;
+      case 79:
+        ok = fmt::read(line, "3X,3I2,1X,I6,1X,A4,1X,6I6,1X,I5,1X,I5,1X,2I4",
+                       {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB,
+                        s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
+                        s.raw_temperature, s.raw_pitch, s.raw_roll});
+        if (ok) {
+          set_angles_tenths(s);
+          set_status_from_raw(s);
+        }
+        break;
+      case 83:
+        ok = fmt::read(line, "3X,3I2,1X,I3,1X,I6,1X,A4,1X,6I6,1X,I5,1X,I5,1X,2I4",
+                       {s.Hour, s.Minute, s.Second, s.Millisecond, s.StationNumber, s.DataType, s.ExtraA,
+                        s.ExtraB, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
+                        s.raw_temperature, s.raw_pitch, s.raw_roll});
+        if (ok) {
+          set_angles_by_rule(s);
+          set_status_from_raw(s);
+        }
+        break;
+      default:
+        report_packet_error("T$ packet error:", line);
+        break;
+    }
+    return ok;
+  });
+  if (!read) return std::nullopt;
   ensure_configuration(run);
   convert_by_data_type(run, 1, 1);
   return complete_station(run, StationKind::T);
@@ -290,71 +300,70 @@ Stop handle_pklvt(Run& run) {
 }
 
 Stop handle_d(Run& run) {
-  Station& s = run.station;
   const std::string& line = run.line;
   const float version = run.config.SoftwareVersion;
   const int length = record_length(line);
-  s.DataType = "CONV";
-  bool ok = true;
-  if (version <= 0.0f) {
-    ok = fmt::read(line, "3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6",
-                   {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark,
-                    s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0]});
-  } else if (version < 5.1f) {
-    ok = fmt::read(line, "3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I6)",
-                   {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark,
-                    s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
-                    s.raw_temperature});
-  } else if (length == 50 || length == 72) {
-    ok = fmt::read(line, "3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I5),1X,2I4",
-                   {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark,
-                    s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
-                    s.raw_temperature, s.raw_pitch, s.raw_roll});
-    if (ok && length == 50) set_angles_tenths(s);
-    if (ok && length == 72) set_angles_by_rule(s);
-  } else if (length == 76) {
-    ok = fmt::read(line, "3X,3I2,1X,I3,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I5),1X,2I4",
-                   {s.Hour, s.Minute, s.Second, s.Millisecond, s.LineNumber, s.LineMark, s.StationNumber,
-                    s.StationMark, s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0],
-                    s.raw_voltage, s.raw_temperature, s.raw_pitch, s.raw_roll});
-    if (ok) set_angles_by_rule(s);
-  }
-  if (!ok) {
-    report_read_error(run);
-    return std::nullopt;
-  }
-  set_status_from_raw(s);
+  const bool read = read_station(run, [&](Station& s) {
+    s.DataType = "CONV";
+    bool ok = true;
+    if (version <= 0.0f) {
+      ok = fmt::read(line, "3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6",
+                     {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark,
+                      s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0]});
+    } else if (version < 5.1f) {
+      ok = fmt::read(line, "3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I6)",
+                     {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark,
+                      s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
+                      s.raw_temperature});
+    } else if (length == 50 || length == 72) {
+      ok = fmt::read(line, "3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I5),1X,2I4",
+                     {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark,
+                      s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
+                      s.raw_temperature, s.raw_pitch, s.raw_roll});
+      if (ok && length == 50) set_angles_tenths(s);
+      if (ok && length == 72) set_angles_by_rule(s);
+    } else if (length == 76) {
+      ok = fmt::read(line, "3X,3I2,1X,I3,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I5),1X,2I4",
+                     {s.Hour, s.Minute, s.Second, s.Millisecond, s.LineNumber, s.LineMark, s.StationNumber,
+                      s.StationMark, s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0],
+                      s.raw_voltage, s.raw_temperature, s.raw_pitch, s.raw_roll});
+      if (ok) set_angles_by_rule(s);
+    }
+    if (ok) set_status_from_raw(s);
+    return ok;
+  });
+  if (!read) return std::nullopt;
   convert_by_data_type(run, 1, 1);
   return complete_station(run, StationKind::D);
 }
 
 Stop handle_x(Run& run) {
-  Station& s = run.station;
   Config& c = run.config;
   const std::string& line = run.line;
   const int length = record_length(line);
-  bool ok = true;
-  std::size_t groups_at = 0;  // 0-based column of the first reading group
-  if (length == 34 || length == 58) {
-    ok = fmt::read(line, "3X,3I2", {s.Hour, s.Minute, s.Second});
-    if (ok) s.Millisecond = 0;
-    groups_at = 10;
-  } else if (length == 38 || length == 62) {
-    ok = fmt::read(line, "3X,3I2,1X,I3", {s.Hour, s.Minute, s.Second, s.Millisecond});
-    groups_at = 14;
-  } else {
-    put_line("X$ read error!");
-  }
-  if (groups_at > 0) {
-    for (int g = 1; ok && g < c.GeometryCount; ++g) {
-      const std::string_view group = std::string_view(line).substr(groups_at + 24 * index(g - 1));
-      ok = fmt::read(group, "4I6", {s.RawHQ[index(g)], s.RawHI[index(g)], s.RawPQ[index(g)], s.RawPI[index(g)]});
+  const bool read = read_station(run, [&](Station& s) {
+    bool ok = true;
+    std::size_t groups_at = 0;  // 0-based column of the first reading group
+    if (length == 34 || length == 58) {
+      ok = fmt::read(line, "3X,3I2", {s.Hour, s.Minute, s.Second});
+      if (ok) s.Millisecond = 0;
+      groups_at = 10;
+    } else if (length == 38 || length == 62) {
+      ok = fmt::read(line, "3X,3I2,1X,I3", {s.Hour, s.Minute, s.Second, s.Millisecond});
+      groups_at = 14;
+    } else {
+      put_line("X$ read error!");
     }
-  }
-  if (!ok) {
-    report_read_error(run);
-    return std::nullopt;
-  }
+    if (groups_at > 0) {
+      for (int g = 1; ok && g < c.GeometryCount; ++g) {
+        const std::string_view group = std::string_view(line).substr(groups_at + 24 * index(g - 1));
+        ok = fmt::read(group, "4I6", {s.RawHQ[index(g)], s.RawHI[index(g)], s.RawPQ[index(g)], s.RawPI[index(g)]});
+      }
+    }
+    return ok;
+  });
+  if (!read) return std::nullopt;
+  Station& s = run.station;
   if (is_nuld_or_raw(s.DataType)) {
     ensure_configuration(run);
     compute_factors(c, 2, c.GeometryCount);
@@ -368,21 +377,22 @@ Stop handle_x(Run& run) {
 }
 
 Stop handle_n(Run& run) {
-  Station& s = run.station;
   Config& c = run.config;
   const std::string& line = run.line;
-  bool ok = fmt::read(line, "3X,3I2,1X,I5,1X,I5,1X,2I6",
-                      {s.Hour, s.Minute, s.Second, s.raw_voltage, s.raw_temperature, s.raw_pitch,
-                       s.raw_roll});
-  // Four more fields: the quadrature pairs of geometries 1 and 2.
-  const int pairs = std::min(c.GeometryCount, 2);
-  for (int g = 0; ok && g < pairs; ++g) {
-    ok = fmt::read(std::string_view(line).substr(34 + 12 * index(g)), "2I6", {s.RawHQ[index(g)], s.RawPQ[index(g)]});
-  }
-  if (!ok) {
-    report_read_error(run);
-    return std::nullopt;
-  }
+  const bool read = read_station(run, [&](Station& s) {
+    bool ok = fmt::read(line, "3X,3I2,1X,I5,1X,I5,1X,2I6",
+                        {s.Hour, s.Minute, s.Second, s.raw_voltage, s.raw_temperature, s.raw_pitch,
+                         s.raw_roll});
+    // Four more fields: the quadrature pairs of geometries 1 and 2.
+    const int pairs = std::min(c.GeometryCount, 2);
+    for (int g = 0; ok && g < pairs; ++g) {
+      ok = fmt::read(std::string_view(line).substr(34 + 12 * index(g)), "2I6",
+                     {s.RawHQ[index(g)], s.RawPQ[index(g)]});
+    }
+    return ok;
+  });
+  if (!read) return std::nullopt;
+  Station& s = run.station;
   for (int g = 0; g < kMaxGeometries; ++g) {
     const auto i = index(g);
     s.HC[i] = static_cast<float>(s.RawHQ[i]) / 10.0f;
