@@ -42,6 +42,8 @@ class SerialDevice {
   virtual std::int32_t set_timeouts(const Timeouts& timeouts) = 0;
   // Sends n bytes within the write time-outs; `sent` receives what went out.
   virtual std::int32_t write(const char* data, std::int32_t n, std::int32_t& sent) = 0;
+  // Bytes the driver has received that no read has taken yet.
+  virtual std::int32_t input_waiting(std::int32_t& count) = 0;
 
   // ---- used by the reader thread only ----
   // Applies the read total time-outs for the reader and prepares its I/O.

@@ -81,7 +81,15 @@ struct ReaderShared {
   Event space_event;  // set by the owner after taking bytes, and on stop
   std::uint32_t read_total_multiplier = 0;
   std::uint32_t read_total_constant = 200;
+  // Steady-clock time of the reader's last delivery (or of its start).
+  std::atomic<std::int64_t> last_delivery_ns{0};
 };
+
+std::int64_t steady_now_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 std::int32_t next_position(std::int32_t position) { return (position + 1) % kRingSize; }
 
@@ -116,6 +124,7 @@ void run_reader(ReaderShared& s) {
       status = s.device->reader_read(s.ring.data() + put, room, got);
       if (status != 0) break;
       if (got == 0 || s.stop_request.load(std::memory_order_acquire)) continue;
+      s.last_delivery_ns.store(steady_now_ns(), std::memory_order_relaxed);
       s.put.store((put + got) % kRingSize, std::memory_order_release);
       s.data_event.set();
     }
@@ -212,6 +221,7 @@ std::int32_t start_reader(PortRecord& r) {
   s.stop_request.store(false, std::memory_order_relaxed);
   s.finished.store(false, std::memory_order_relaxed);
   s.reader_status.store(0, std::memory_order_relaxed);
+  s.last_delivery_ns.store(steady_now_ns(), std::memory_order_relaxed);
   s.data_event.reset();
   std::shared_ptr<ReaderShared> keep = r.shared;
   const std::int32_t status =
@@ -305,7 +315,39 @@ bool buffered_line(const PortRecord& r, std::int32_t& counted) {
   return (put - take + kRingSize) % kRingSize == kRingSize - 1;
 }
 
+// Ports given a device path of their own.
+struct NamedDevices {
+  std::mutex lock;
+  std::vector<std::pair<std::int32_t, std::string>> paths;
+};
+
+NamedDevices& named_devices() {
+  static NamedDevices devices;
+  return devices;
+}
+
 }  // namespace
+
+void serial_name_device(std::int32_t port, std::string path) {
+  NamedDevices& devices = named_devices();
+  std::lock_guard<std::mutex> hold(devices.lock);
+  std::erase_if(devices.paths, [port](const auto& entry) { return entry.first == port; });
+  if (!path.empty()) devices.paths.emplace_back(port, std::move(path));
+}
+
+std::string serial_named_device(std::int32_t port) {
+  NamedDevices& devices = named_devices();
+  std::lock_guard<std::mutex> hold(devices.lock);
+  for (const auto& entry : devices.paths) {
+    if (entry.first == port) return entry.second;
+  }
+  return {};
+}
+
+std::string serial_port_label(std::int32_t port) {
+  std::string path = serial_named_device(port);
+  return path.empty() ? "COM" + std::to_string(port) : path;
+}
 
 std::int32_t SERIAL_CONNECT(const std::int32_t* port, const std::uint32_t* options) {
   if (port == nullptr || *port < 0) return kSerialBadPort;
@@ -485,6 +527,33 @@ std::int32_t SERIAL_PEEK_LINE(const std::int32_t* port, std::int32_t* line_ready
   if (line_ready != nullptr) *line_ready = ready;
   if (count != nullptr) *count = ready ? counted : 0;
   return kSerialOk;
+}
+
+std::int32_t SERIAL_UNREAD(const std::int32_t* port, std::int32_t* unread, std::int64_t* quiet_us) {
+  PortRecord* r = nullptr;
+  std::int32_t status = owned_record(port, r);
+  if (status != 0) return status;
+  status = start_reader(*r);
+  if (status != 0) return status;
+  const ReaderShared& s = *r->shared;
+  // The driver's queue first, then the positions, then the time: the reader
+  // stores the time before it publishes the bytes, so the time read is
+  // never older than the bytes counted, and the line never looks quieter
+  // than it is; bytes the reader has not yet taken from the driver (it may
+  // be waiting for the processor) count as unread too.
+  std::int32_t in_driver = 0;
+  if (r->device->input_waiting(in_driver) != 0) in_driver = 0;
+  const std::int32_t put = s.put.load(std::memory_order_acquire);
+  const std::int32_t take = s.take.load(std::memory_order_relaxed);
+  const std::int64_t last = s.last_delivery_ns.load(std::memory_order_relaxed);
+  const std::int32_t in_ring = (put - take + kRingSize) % kRingSize;
+  if (unread != nullptr) *unread = in_ring + in_driver;
+  if (quiet_us != nullptr) {
+    *quiet_us = in_driver > 0 ? 0 : std::max<std::int64_t>(0, (steady_now_ns() - last) / 1000);
+  }
+  const std::int32_t reader = status_of_running_reader(*r);
+  // Bytes that arrived before a reader error are still to be taken.
+  return in_ring > 0 ? kSerialOk : reader;
 }
 
 std::int32_t SERIAL_PURGE(const std::int32_t* port) {

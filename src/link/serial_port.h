@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kal {
 
@@ -57,12 +58,37 @@ std::int32_t SERIAL_READ(const std::int32_t* port, char* buffer, std::int32_t ca
 std::int32_t SERIAL_PEEK_LINE(const std::int32_t* port, std::int32_t* line_ready,
                               std::int32_t* count);
 std::int32_t SERIAL_PURGE(const std::int32_t* port);
+// The number of received bytes not yet read (in the ring or still in the
+// driver), and the microseconds since the reader last delivered any (since
+// it started, when none came yet; 0 while the driver holds bytes): tells a
+// caller whether the sensor is still sending. Starts the reader if none
+// runs; a reader that ended with an error returns it once the ring is empty.
+std::int32_t SERIAL_UNREAD(const std::int32_t* port, std::int32_t* unread, std::int64_t* quiet_us);
 
-// The device path or name of port n (see above).
+// The device path or name of port n (see above, or the device given to it
+// with serial_name_device).
 std::string serial_device_name(std::int32_t port);
+
+// Makes port n open the device `path` (such as /dev/ttyUSB0 or a
+// /dev/serial/by-id/ name) instead of its COM name; an empty path undoes it.
+void serial_name_device(std::int32_t port, std::string path);
+// The device given to port n, empty when it has none.
+std::string serial_named_device(std::int32_t port);
+// How messages name port n: its device when it was given one, else "COM<n>".
+std::string serial_port_label(std::int32_t port);
+
+// The serial ports this machine has, one line each, for an operator looking
+// for the right one (Linux: /dev/serial/by-id/ names with the device each
+// names, then /dev/ttyUSB* and /dev/ttyACM*; with KALFETCH_PORT_DIR the COM
+// entries there; Windows: the COM ports the system lists). Empty when none.
+std::vector<std::string> serial_ports_present();
 
 // A short description of a platform error number (strerror / FormatMessage).
 std::string serial_error_text(std::int32_t status);
+
+// One line of advice for a port that would not open with `status` (no
+// right to it, in use by another program); empty when there is none.
+std::string serial_open_advice(std::int32_t status);
 
 // True when a status means the device itself is gone or broken (a hang-up,
 // an unplugged adapter, a closed handle), so retrying cannot help.

@@ -18,6 +18,9 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -25,25 +28,73 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
 #include <thread>
 
+#include "common/platform_error.h"
 #include "link/serial_device.h"
 #include "link/serial_port.h"
 
 namespace kal {
 
 std::string serial_device_name(std::int32_t port) {
+  if (std::string named = serial_named_device(port); !named.empty()) return named;
   // A device path, not console output: plain decimal digits.
   if (const char* folder = std::getenv("KALFETCH_PORT_DIR"); folder != nullptr && *folder != 0)
     return std::string(folder) + "/COM" + std::to_string(port);
   return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-std::string serial_error_text(std::int32_t status) { return std::strerror(status); }
+std::string serial_error_text(std::int32_t status) { return platform_error_text(status); }
+
+std::string serial_open_advice(std::int32_t status) {
+  if (status == EACCES || status == EPERM) {
+    return "No right to open it: the user must be in the dialout group "
+           "(sudo usermod -a -G dialout $USER, then log in again).";
+  }
+  if (status == EBUSY) return "Another program holds the port (a modem manager, a terminal, another kalfetch5).";
+  return {};
+}
+
+namespace {
+
+// The entries of `folder` whose names start with `prefix`, sorted; links
+// shown with the device they name.
+void list_entries(const std::filesystem::path& folder, std::string_view prefix, bool show_target,
+                  std::vector<std::string>& out) {
+  std::error_code ec;
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with(prefix)) continue;
+    std::string line = entry.path().string();
+    if (show_target) {
+      std::error_code target_ec;
+      const auto target = std::filesystem::canonical(entry.path(), target_ec);
+      line += target_ec ? " -> (missing)" : " -> " + target.string();
+    }
+    found.push_back(line);
+  }
+  std::sort(found.begin(), found.end());
+  out.insert(out.end(), found.begin(), found.end());
+}
+
+}  // namespace
+
+std::vector<std::string> serial_ports_present() {
+  std::vector<std::string> ports;
+  if (const char* folder = std::getenv("KALFETCH_PORT_DIR"); folder != nullptr && *folder != 0) {
+    list_entries(folder, "COM", true, ports);
+  }
+  list_entries("/dev/serial/by-id", "", true, ports);
+  list_entries("/dev", "ttyUSB", false, ports);
+  list_entries("/dev", "ttyACM", false, ports);
+  return ports;
+}
 
 bool serial_link_dead(std::int32_t status) {
   return status == EIO || status == ENXIO || status == ENODEV || status == EBADF;
@@ -240,6 +291,13 @@ class PosixDevice final : public SerialDevice {
     }
   }
 
+  std::int32_t input_waiting(std::int32_t& count) override {
+    int waiting = 0;
+    if (::ioctl(fd_, FIONREAD, &waiting) != 0) return errno;
+    count = waiting;
+    return 0;
+  }
+
   std::int32_t reader_begin(std::uint32_t total_multiplier, std::uint32_t total_constant) override {
     reader_multiplier_ = total_multiplier;
     reader_constant_ = total_constant;
@@ -422,6 +480,20 @@ class PosixReaderThread final : public ReaderThread {
   std::shared_ptr<Done> done_;
 };
 
+// USB-serial adapters (FTDI and others) hold the tail of every line for
+// their latency timer (16 ms) unless the driver is asked for its low-latency
+// mode; a pseudo-terminal or a driver without the mode refuses, which is fine.
+void ask_for_low_latency(int fd) {
+#ifdef __linux__
+  struct serial_struct info {};
+  if (ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) != 0) return;
+  info.flags |= ASYNC_LOW_LATENCY;
+  [[maybe_unused]] const int refused = ioctl(fd, TIOCSSERIAL, &info);
+#else
+  (void)fd;
+#endif
+}
+
 }  // namespace
 
 std::int32_t open_serial_device(std::int32_t port, std::unique_ptr<SerialDevice>& device) {
@@ -430,6 +502,7 @@ std::int32_t open_serial_device(std::int32_t port, std::unique_ptr<SerialDevice>
   if (fd < 0) return errno;
   std::int32_t status = 0;
   if (ioctl(fd, TIOCEXCL) != 0) status = errno;
+  if (status == 0) ask_for_low_latency(fd);
   if (status == 0) status = make_raw(fd);
   int wake[2] = {-1, -1};
   if (status == 0 && pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) status = errno;

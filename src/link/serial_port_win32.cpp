@@ -11,27 +11,35 @@
 #include <new>
 #include <string>
 
+#include "common/platform_error.h"
 #include "link/serial_device.h"
 #include "link/serial_port.h"
 
 namespace kal {
 
 std::string serial_device_name(std::int32_t port) {
+  if (std::string named = serial_named_device(port); !named.empty()) return named;
   // A device name, not console output: plain decimal digits.
   if (port >= 0 && port <= 9) return "COM" + std::to_string(port) + ":";
   return "\\\\.\\COM" + std::to_string(port);
 }
 
-std::string serial_error_text(std::int32_t status) {
-  char text[512] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, static_cast<DWORD>(status), 0, text, sizeof text,
-                                 nullptr);
-  std::string result(text, n);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
-                             result.back() == ' ' || result.back() == '.'))
-    result.pop_back();
-  return result;
+std::string serial_error_text(std::int32_t status) { return platform_error_text(status); }
+
+std::string serial_open_advice(std::int32_t status) {
+  if (status == ERROR_ACCESS_DENIED) return "Another program holds the port, or the user may not open it.";
+  if (status == ERROR_FILE_NOT_FOUND) return "No such port: check its number in the Device Manager (Ports (COM & LPT)).";
+  return {};
+}
+
+std::vector<std::string> serial_ports_present() {
+  std::vector<std::string> ports;
+  for (int n = 1; n <= 256; ++n) {
+    const std::string name = "COM" + std::to_string(n);
+    char target[512] = {};
+    if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) ports.push_back(name + " (" + target + ")");
+  }
+  return ports;
 }
 
 bool serial_link_dead(std::int32_t status) {
@@ -123,6 +131,14 @@ class Win32Device final : public SerialDevice {
     CloseHandle(io.hEvent);
     sent = static_cast<std::int32_t>(done);
     return status;
+  }
+
+  std::int32_t input_waiting(std::int32_t& count) override {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle_, &errors, &status)) return static_cast<std::int32_t>(GetLastError());
+    count = static_cast<std::int32_t>(status.cbInQue);
+    return 0;
   }
 
   std::int32_t reader_begin(std::uint32_t total_multiplier, std::uint32_t total_constant) override {
