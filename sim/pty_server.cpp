@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -21,6 +22,7 @@ namespace kal::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kLateNote{20};
 
 volatile sig_atomic_t g_stop_requested = 0;
 
@@ -124,6 +126,9 @@ class PtyServer {
   void read_host();
   void take(std::vector<SensorEvent>& events, std::int32_t speed);
   void write_pending();
+  // When the next byte for the host may go (now or later); none when
+  // nothing is pending.
+  std::optional<Clock::time_point> output_due(Clock::time_point now);
   std::chrono::nanoseconds byte_time() const;
   void hang_up();
 
@@ -136,6 +141,10 @@ class PtyServer {
 
   std::string pending_;  // bytes for the host not yet written
   std::size_t written_ = 0;
+  // Idle times on the line: at offset `first` of pending_, wait `second`.
+  std::deque<std::pair<std::size_t, std::chrono::milliseconds>> pauses_;
+  std::optional<Clock::time_point> pause_until_;  // the pause under way
+  std::int64_t sent_total_ = 0;  // bytes written to the host in all
   Clock::time_point next_byte_ = Clock::now();
   std::optional<Clock::time_point> hangup_deadline_;
   bool host_answered_ = false;  // bytes came after the hang-up line
@@ -195,6 +204,7 @@ void PtyServer::take(std::vector<SensorEvent>& events, std::int32_t speed) {
         trace_.bytes("S>", speed, event.bytes);
         // An idle line starts pacing afresh from now.
         if (pending_.empty()) next_byte_ = std::max(next_byte_, Clock::now());
+        if (event.pause_ms > 0) pauses_.emplace_back(pending_.size(), std::chrono::milliseconds(event.pause_ms));
         pending_ += event.bytes;
         break;
       case SensorEvent::Kind::note:
@@ -238,18 +248,41 @@ void PtyServer::read_host() {
   trace_.bytes("H!", speed, discarded);
 }
 
+std::optional<Clock::time_point> PtyServer::output_due(Clock::time_point now) {
+  if (written_ >= pending_.size()) return std::nullopt;
+  Clock::time_point due = options_.pace ? std::max(now, next_byte_) : now;
+  if (!pauses_.empty() && pauses_.front().first == written_) {
+    // The pause starts once the bytes before it have left.
+    if (!pause_until_) pause_until_ = due + pauses_.front().second;
+    due = std::max(due, *pause_until_);
+  }
+  return due;
+}
+
 void PtyServer::write_pending() {
-  if (written_ >= pending_.size()) return;
-  std::size_t allowed = pending_.size() - written_;
   const auto now = Clock::now();
+  const auto due = output_due(now);
+  if (!due || *due > now) return;
+  if (pause_until_) {
+    pauses_.pop_front();
+    pause_until_.reset();
+    next_byte_ = std::max(next_byte_, now);
+  }
+  std::size_t allowed = pending_.size() - written_;
+  if (!pauses_.empty()) allowed = std::min(allowed, pauses_.front().first - written_);
   if (options_.pace) {
-    if (now < next_byte_) return;
-    const auto due = 1 + (now - next_byte_) / byte_time();
-    allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>(due));
+    const auto bytes_due = 1 + (now - next_byte_) / byte_time();
+    allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>(bytes_due));
+    // A sensor keeps its byte rate; a simulator the machine held up does not,
+    // and the host may take the pause for the end of a line.
+    const auto late = std::chrono::duration_cast<std::chrono::milliseconds>(now - next_byte_);
+    if (late >= kLateNote) trace_.note(host_speed(), "sending held up " + number(late.count()) + " ms");
   }
   const ssize_t n = ::write(master_.get(), pending_.data() + written_, allowed);
   if (n <= 0) return;  // EAGAIN: the host's buffer is full; poll says when to go on
   written_ += static_cast<std::size_t>(n);
+  sent_total_ += n;
+  sensor_.bytes_written(sent_total_);
   if (options_.pace) next_byte_ += n * byte_time();
   if (written_ >= pending_.size()) {
     pending_.clear();
@@ -272,9 +305,9 @@ int PtyServer::serve(const sigset_t& wait_mask) {
     const bool have_output = written_ < pending_.size();
     std::optional<std::chrono::nanoseconds> wait;
     pollfd poll_entry{master_.get(), POLLIN, 0};
-    if (have_output) {
-      if (options_.pace && now < next_byte_) {
-        wait = next_byte_ - now;
+    if (const auto due = output_due(now)) {
+      if (*due > now) {
+        wait = *due - now;
       } else {
         poll_entry.events |= POLLOUT;
       }

@@ -17,6 +17,7 @@ constexpr unsigned char kStartUpload = 0x90;
 constexpr unsigned char kClearMemory = 0x91;
 constexpr unsigned char kClearMemoryKey = 0x19;
 constexpr unsigned char kClearSequence = '4';
+constexpr std::size_t kSendingsKept = 64;
 
 // Length of the frame that starts AA `command`, 0 for an unknown command.
 std::size_t frame_length(unsigned char command) {
@@ -59,6 +60,7 @@ void Sensor::hear(unsigned char byte, std::vector<SensorEvent>& events) {
     if (uploading_) end_upload("upload cancelled by the clear sequence", events);
   } else if (answer) {
     events.push_back({SensorEvent::Kind::heard, std::string(1, static_cast<char>(byte))});
+    record_answer(byte, events);
     if (byte == 'N') {
       next_line(events);
     } else {
@@ -67,6 +69,31 @@ void Sensor::hear(unsigned char byte, std::vector<SensorEvent>& events) {
   } else {
     other_.push_back(static_cast<char>(byte));
   }
+}
+
+// Which sending an answer is for: the last one the host has begun to
+// receive. A second answer to it means the host answered one transmission
+// twice (and the sensor runs ahead or behind).
+void Sensor::record_answer(unsigned char answer, std::vector<SensorEvent>& events) {
+  Sending* sending = nullptr;
+  for (auto it = sendings_.rbegin(); it != sendings_.rend(); ++it) {
+    if (it->start < written_) {
+      sending = &*it;
+      break;
+    }
+  }
+  if (sending == nullptr) return;
+  const std::string line = number(sending->line);
+  if (sending->answered) events.push_back(note("second answer to one sending of line " + line));
+  if (sending->end > written_) events.push_back(note("answer before the end of line " + line));
+  sending->answered = true;
+  const std::string current = number(static_cast<std::int64_t>(index_ + 1));
+  events.push_back(note("line " + current + (answer == 'N' ? " accepted" : " asked again")));
+}
+
+void Sensor::send(std::string bytes, std::vector<SensorEvent>& events, std::int32_t pause_ms) {
+  queued_ += static_cast<std::int64_t>(bytes.size());
+  events.push_back({SensorEvent::Kind::sent, std::move(bytes), pause_ms});
 }
 
 void Sensor::flush_heard(std::vector<SensorEvent>& events) {
@@ -153,7 +180,7 @@ void Sensor::answer_query(std::vector<SensorEvent>& events) {
                           number(options_.cold_start) + " ignored"));
     return;
   }
-  events.push_back({SensorEvent::Kind::sent, options_.reply + "\r\n"});
+  send(options_.reply + "\r\n", events);
 }
 
 void Sensor::set_rate(unsigned char code, std::vector<SensorEvent>& events) {
@@ -212,6 +239,13 @@ std::string Sensor::random_bytes(std::int32_t count, bool with_line_end) {
   return bytes;
 }
 
+// The column (from 1) a fault names in `line` as sent with its CR LF; 0
+// stands for the middle of the line.
+std::size_t fault_index(const Noise& noise, const std::string& sent) {
+  const std::size_t column = noise.size > 0 ? static_cast<std::size_t>(noise.size) : (sent.size() - 2) / 2 + 1;
+  return std::min(column, sent.size()) - 1;
+}
+
 // Sends the current line; faults and noise act on its first sending only,
 // so a repeat asked for with "R" is always the clean line.
 void Sensor::send_line(bool first_time, std::vector<SensorEvent>& events) {
@@ -222,10 +256,10 @@ void Sensor::send_line(bool first_time, std::vector<SensorEvent>& events) {
   std::string ending = "\r\n";
   if (first_time) {
     if (const Noise* junk = noise_for(Noise::Kind::junk, number_sent)) {
-      events.push_back({SensorEvent::Kind::sent, random_bytes(junk->size, true)});
+      send(random_bytes(junk->size, true), events);
     }
     if (const Noise* burst = noise_for(Noise::Kind::burst, number_sent)) {
-      events.push_back({SensorEvent::Kind::sent, random_bytes(burst->size, false)});
+      send(random_bytes(burst->size, false), events);
     }
     if (options_.corrupt_line == number_sent) {
       const auto dollar = line.find('$');
@@ -247,7 +281,35 @@ void Sensor::send_line(bool first_time, std::vector<SensorEvent>& events) {
     }
     if (noise_for(Noise::Kind::cr_only, number_sent) != nullptr) ending = "\r";
   }
-  events.push_back({SensorEvent::Kind::sent, line + ending});
+  std::string sent = line + ending;
+  std::string held_back;
+  std::int32_t hold_ms = 0;
+  if (first_time) {
+    if (const Noise* cut = noise_for(Noise::Kind::cut, number_sent)) sent[fault_index(*cut, sent)] = '\r';
+    if (const Noise* flip = noise_for(Noise::Kind::flip, number_sent)) {
+      sent[fault_index(*flip, sent)] ^= static_cast<char>(0x80);
+    }
+    if (const Noise* drop = noise_for(Noise::Kind::drop, number_sent)) {
+      sent.erase(fault_index(*drop, sent), 1);
+    }
+    if (const Noise* tail = noise_for(Noise::Kind::tail, number_sent)) {
+      const std::size_t keep = sent.size() > 10 ? sent.size() - 10 : 0;
+      held_back = sent.substr(keep);
+      sent.resize(keep);
+      hold_ms = tail->size;
+    }
+  }
+  if (sendings_.size() >= kSendingsKept) sendings_.erase(sendings_.begin());
+  sendings_.push_back(
+      {number_sent, queued_, queued_ + static_cast<std::int64_t>(sent.size() + held_back.size())});
+  send(std::move(sent), events);
+  if (!held_back.empty()) send(std::move(held_back), events, hold_ms);
+  if (first_time) {
+    // Noise after the line's end is not part of the sending.
+    if (const Noise* after = noise_for(Noise::Kind::after, number_sent)) {
+      send(random_bytes(after->size, false), events);
+    }
+  }
   if (!first_time) return;
   if (options_.silent_after == number_sent) {
     silent_ = true;

@@ -21,6 +21,7 @@ struct SensorEvent {
   };
   Kind kind;
   std::string bytes;  // for a note: its text
+  std::int32_t pause_ms = 0;  // sent: the line stays idle this long before these bytes
 };
 
 class Sensor {
@@ -43,6 +44,9 @@ class Sensor {
   // Bytes arrived that the sensor could not hear (wrong speed): a frame in
   // progress is lost.
   void lose_sync();
+  // How many of the bytes sent so far have left for the host: an answer can
+  // only be for a sending the host has begun to receive.
+  void bytes_written(std::int64_t total) { written_ = total; }
 
  private:
   void frame_byte(unsigned char byte, std::vector<SensorEvent>& events);
@@ -56,6 +60,8 @@ class Sensor {
   void end_upload(const char* why, std::vector<SensorEvent>& events);
   std::string random_bytes(std::int32_t count, bool with_line_end);
   const Noise* noise_for(Noise::Kind kind, std::int32_t line) const;
+  void send(std::string bytes, std::vector<SensorEvent>& events, std::int32_t pause_ms = 0);
+  void record_answer(unsigned char answer, std::vector<SensorEvent>& events);
 
   const SimOptions& options_;
   SensorMemory& memory_;
@@ -74,6 +80,16 @@ class Sensor {
   std::vector<std::string> upload_;
   std::size_t index_ = 0;         // line being sent, from 0
   std::vector<bool> sent_before_;  // per line: faults act on the first sending only
+
+  // The sendings of upload lines, as offsets in the stream of bytes sent.
+  struct Sending {
+    std::int32_t line = 0;  // from 1
+    std::int64_t start = 0, end = 0;
+    bool answered = false;
+  };
+  std::vector<Sending> sendings_;
+  std::int64_t queued_ = 0;   // bytes handed out for sending
+  std::int64_t written_ = 0;  // of those, the bytes that have left
 };
 
 }  // namespace kal::sim

@@ -40,13 +40,18 @@ bool parse_noise(std::string_view text, Noise& noise, std::string& error) {
                                        {"long", Noise::Kind::long_line, 300},
                                        {"nul", Noise::Kind::nul, 0},
                                        {"cr", Noise::Kind::cr_only, 0},
-                                       {"burst", Noise::Kind::burst, 4096}};
+                                       {"burst", Noise::Kind::burst, 4096},
+                                       {"cut", Noise::Kind::cut, 0},
+                                       {"flip", Noise::Kind::flip, 0},
+                                       {"drop", Noise::Kind::drop, 0},
+                                       {"after", Noise::Kind::after, 20},
+                                       {"tail", Noise::Kind::tail, 10}};
   const KindName* found = nullptr;
   for (const auto& k : kinds) {
     if (k.name == kind) found = &k;
   }
   if (found == nullptr) {
-    error = "unknown --noise kind (junk, long, nul, cr, burst)";
+    error = "unknown --noise kind (junk, long, nul, cr, burst, cut, flip, drop, after, tail)";
     return false;
   }
   noise.kind = found->kind;
@@ -57,7 +62,7 @@ bool parse_noise(std::string_view text, Noise& noise, std::string& error) {
   }
   if (!size_text.empty() && (!parse_count(size_text, noise.size) || noise.size < 1 ||
                              noise.size > 1000000)) {
-    error = "--noise size must be a number from 1 to 1000000";
+    error = "--noise M must be a number from 1 to 1000000";
     return false;
   }
   return true;
@@ -196,7 +201,18 @@ Options:
                        nul   (line I with two NUL bytes inside),
                        cr    (line I ended by CR alone),
                        burst (M random bytes, default 4096, without a line
-                              end, sent before line I)
+                              end, sent before line I),
+                       cut   (the byte at column M of line I turned into CR,
+                              default the middle; the rest follows),
+                       flip  (the byte at column M of line I, default the
+                              middle, with its top bit flipped),
+                       drop  (the byte at column M of line I left out,
+                              default the middle; M = length+1 is its CR,
+                              length+2 its LF),
+                       after (M random bytes, default 20, sent right after
+                              line I's CR LF),
+                       tail  (the last 8 characters of line I and its CR LF
+                              sent M ms, default 10, after the rest)
   --seed S             seed of the random noise bytes (default 1)
   --trace FILE         write one line per event to FILE
   --help               this text
@@ -217,6 +233,13 @@ Trace format (one event per line, fields separated by one blank):
   SPEED  the speed the host's port was set to when the event happened
   HEX    the bytes as two upper-case hex digits each
   TEXT   the same bytes, printable ones as they are, others as "."
+During an upload the notes record each answer: "line I accepted" (an N),
+"line I asked again" (an R), and, when an answer came for a sending the
+host had already answered, "second answer to one sending of line I"; an
+answer that came before the sending's last byte had left is noted
+"answer before the end of line I". With --pace, a sending the machine held
+up (the simulator got the processor too late) is noted "sending held up
+MS ms": the host may have taken the pause for the end of a line.
 Example:  12345 H> 38400 AA 81 05 55 | ....
           12446 -- 38400 rate 38400 -> 38400
 )";

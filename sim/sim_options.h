@@ -15,7 +15,13 @@ struct Noise {
     long_line,  // the line sent once padded with blanks to `size` characters
     nul,    // the line sent once with two NUL bytes inside it
     cr_only,  // the line sent once ended by CR alone
-    burst   // `size` random bytes without any line end before the line
+    burst,  // `size` random bytes without any line end before the line
+    cut,    // the byte at column `size` (0: the middle) turned into CR
+    flip,   // the byte at column `size` (0: the middle) with its top bit flipped
+    drop,   // the byte at column `size` (0: the middle) left out; the line's
+            // CR is column length+1, its LF length+2
+    after,  // `size` random bytes right after the line's CR LF
+    tail    // the line's last 8 characters and its CR LF held back `size` ms
   };
   Kind kind = Kind::junk;
   std::int32_t line = 0;
