@@ -14,6 +14,8 @@ void set_console(ConsoleServices* services) { installed = services; }
 
 bool KEY_WAITING() { return console().key_waiting(); }
 
+bool KEYS_CAN_ARRIVE() { return console().keys_can_arrive(); }
+
 void GET_KEY(char& key) { key = console().get_key(); }
 
 void SLEEP_MS(const std::int32_t& milliseconds) { console().sleep_ms(milliseconds); }

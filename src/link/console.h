@@ -32,6 +32,9 @@ class ConsoleServices {
   virtual bool read_line(std::string& line) = 0;
   // One console line; the service adds the line end.
   virtual void write_line(std::string_view line) = 0;
+  // True when the operator can press keys (standard input is a terminal),
+  // so that q can end a wait; scripts and pipes get bounded waits instead.
+  virtual bool keys_can_arrive() { return true; }
 };
 
 // The services in use: the platform's unless a test or tool installed others.
@@ -41,6 +44,7 @@ void set_console(ConsoleServices* services);
 
 // The routine names the rest of the program uses.
 bool KEY_WAITING();
+bool KEYS_CAN_ARRIVE();
 void GET_KEY(char& key);
 void SLEEP_MS(const std::int32_t& milliseconds);
 void TIME_OF_DAY(std::int16_t& hour, std::int16_t& minute, std::int16_t& second,

@@ -132,6 +132,8 @@ char extended_code(char final_byte) {
 
 class PosixConsole final : public ConsoleServices {
  public:
+  bool keys_can_arrive() override { return isatty(STDIN_FILENO) != 0; }
+
   bool key_waiting() override {
     if (!isatty(STDIN_FILENO)) return false;
     if (pending_) return true;

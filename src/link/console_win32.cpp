@@ -18,6 +18,8 @@ bool input_is_console() { return _isatty(_fileno(stdin)) != 0; }
 
 class Win32Console final : public ConsoleServices {
  public:
+  bool keys_can_arrive() override { return input_is_console(); }
+
   bool key_waiting() override { return input_is_console() && _kbhit() != 0; }
 
   char get_key() override {

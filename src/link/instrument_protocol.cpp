@@ -3,13 +3,15 @@
 //
 // Retry loops that the routines run without a bound (the purge and writes of
 // KALVOR_CLEAR, the query write and the line read of KALVOR_QUERY) keep going
-// while the port merely refuses, but:
+// while the port merely refuses (for at most a minute when standard input is
+// not a terminal), but:
 //  - between tries a waiting key is taken, and q or Q leaves the loop with
 //    kQueryOperatorQuit;
 //  - a status that means the device is gone (serial_link_dead) ends the loop
 //    with one line naming the port and the error, and kLinkLost.
 #include "link/instrument_protocol.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "common/fixed_text.h"
@@ -34,6 +36,7 @@ constexpr std::int32_t kQueryPollLimit = 20;
 constexpr std::int32_t kGetStateTries = 100;
 constexpr std::int32_t kBaudAttempts = 10;
 constexpr std::int32_t kReplyLength = 12;
+constexpr std::chrono::seconds kUnattendedLimit{60};
 
 // Tags of the loops that print nothing while they retry; they only appear
 // in the link-lost line.
@@ -50,11 +53,17 @@ bool operator_wants_out() {
   return key == 'q' || key == 'Q';
 }
 
+// " on port COM" and the number in free form, or " on port " and the device
+// the port was given.
+fmt::FreeLine& on_port(fmt::FreeLine& line, std::int32_t port) {
+  const std::string device = serial_named_device(port);
+  return device.empty() ? line.text(" on port COM").i32(port) : line.text(" on port ").text(device);
+}
+
 void print_link_lost(std::string_view tag, std::int32_t status, std::int32_t port) {
-  put_line(fmt::FreeLine()
-               .text(tag)
-               .text(" on port COM")
-               .i32(port)
+  fmt::FreeLine line;
+  line.text(tag);
+  put_line(on_port(line, port)
                .text(": link lost, error")
                .i32(status)
                .text(" (")
@@ -64,14 +73,18 @@ void print_link_lost(std::string_view tag, std::int32_t status, std::int32_t por
 }
 
 // Repeats `attempt` until it succeeds. After each failure: the error-retry
-// line when `print_retries`, then the dead-link and operator checks.
+// line when `print_retries`, then the dead-link and operator checks. With
+// nobody at a terminal to press q, a port that keeps refusing for a minute
+// counts as lost.
 template <typename Attempt>
 std::int32_t retry_until_done(std::int32_t port, std::string_view tag, bool print_retries,
                               Attempt attempt) {
+  const auto started = std::chrono::steady_clock::now();
   for (;;) {
     const std::int32_t status = attempt();
     if (status == 0) return 0;
-    if (serial_link_dead(status)) {
+    const bool given_up = !KEYS_CAN_ARRIVE() && std::chrono::steady_clock::now() - started > kUnattendedLimit;
+    if (serial_link_dead(status) || given_up) {
       print_link_lost(tag, status, port);
       return kLinkLost;
     }
@@ -120,8 +133,9 @@ bool is_sensor_reply(std::string_view line) {
 }
 
 void print_retry_line(std::string_view tag, std::int32_t status, std::int32_t port) {
-  put_line(
-      fmt::FreeLine().text(tag).i32(status).text(" on port COM").i32(port).text(": retry...").str());
+  fmt::FreeLine line;
+  line.text(tag).i32(status);
+  put_line(on_port(line, port).text(": retry...").str());
 }
 
 std::int32_t KALVOR_READ_DATA(std::int32_t& port, std::string& buffer) {

@@ -6,8 +6,10 @@
 namespace kal {
 namespace {
 
-// Carriage return ends a line; CR and LF are not stored.
-constexpr std::uint32_t kSessionLineOptions = kStripCr | kStripLf | kCrEndsLine;
+// The sensor ends every line with CR LF: a line ends at a LF right after a
+// CR, and both are kept, so that the upload can tell a line end from a CR
+// that noise put into a line.
+constexpr std::uint32_t kSessionLineOptions = kCrEndsLine | kLfEndsLine;
 constexpr int kMaxConnectFailures = 100;  // 101 attempts in all
 
 }  // namespace
@@ -32,7 +34,7 @@ Retry SensorLink::purge(std::string_view tag) {
 
 void SensorLink::report_lost(std::int32_t status) {
   lost_ = true;
-  put_line("*** Lost the link to the sensor on port COM" + fmt::I(s_.port_number, 0) + ": " +
+  put_line("*** Lost the link to the sensor on port " + serial_port_label(s_.port_number) + ": " +
            serial_error_text(status) + " (error " + fmt::I(status, 0) + ")");
 }
 

@@ -1,7 +1,13 @@
 #include "session/upload.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "common/durable_file.h"
 #include "common/fixed_text.h"
 #include "common/format.h"
+#include "common/platform_error.h"
 #include "link/console.h"
 #include "link/instrument_protocol.h"
 #include "link/serial_port.h"
@@ -20,17 +26,27 @@ constexpr std::int32_t kLowBaud = 9600;
 constexpr int kProgressEvery = 10;
 constexpr std::int32_t kProgressAlwaysUpTo = 20;
 constexpr const char* kCommentListFile = "fort.9";
+constexpr std::int32_t kReadChunk = 4096;
+// Before "R" the line must have been quiet this long: some character times
+// at the link's rate, and never less than a USB adapter needs to hand over
+// the bytes it holds.
+constexpr std::int64_t kQuietGapCharacters = 5;
+constexpr std::int64_t kMinQuietGapUs = 100'000;
+// With nobody at a terminal to press q, a sensor silent this long ends the
+// upload as a time-out.
+constexpr std::int64_t kUnattendedLimitUs = 60'000'000;
 const std::string kEmptyCommentSlot(kCommentLength, '_');
 
 enum class LineKind { identification, comment, file_header, end_of_data, data, rejected };
 
-// The sensor stores printable text only, so a control byte (a NUL, a stray
-// escape, ...) inside a received line is damage on the wire: the line is
-// asked for again rather than accepted with its damage.
+// The sensor stores printable ASCII text only, so any other byte (a NUL, a
+// stray escape, a byte with its top bit set by noise) inside a received line
+// is damage on the wire: the line is asked for again rather than accepted
+// with its damage.
 bool holds_control_byte(std::string_view received) {
   for (const char c : received) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return true;
+    if (byte < 0x20 || byte >= 0x7F) return true;
   }
   return false;
 }
@@ -54,9 +70,52 @@ LineKind classify_line(std::string_view received) {
 
 }  // namespace
 
+// ---- one transmission ---------------------------------------------------------------
+
+void Transmission::keep(std::string_view arrived) {
+  const std::size_t room = kMaxTransmissionBytes - std::min(kMaxTransmissionBytes, bytes.size());
+  const std::size_t kept = std::min(room, arrived.size());
+  bytes.append(arrived.substr(0, kept));
+  dropped += static_cast<std::int64_t>(arrived.size() - kept);
+}
+
+bool Transmission::ends_with_line_end() const {
+  return dropped == 0 && bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0;
+}
+
+std::optional<std::string_view> Transmission::clean_line(std::int32_t capacity) const {
+  std::string_view line = bytes;
+  if (dropped != 0) return std::nullopt;
+  if (!ended_by_silence && ends_with_line_end()) {
+    line.remove_suffix(2);
+  } else if (ended_by_silence && line.ends_with('\r')) {
+    line.remove_suffix(1);  // the CR came, its LF did not
+  } else {
+    return std::nullopt;
+  }
+  if (line.find_first_of("\r\n") != std::string_view::npos) return std::nullopt;
+  if (line.size() > static_cast<std::size_t>(capacity)) return std::nullopt;
+  return line;
+}
+
+std::vector<std::string_view> Transmission::pieces() const {
+  std::vector<std::string_view> out;
+  std::string_view rest = bytes;
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find_first_of("\r\n"), rest.size());
+    if (end > 0) out.push_back(rest.substr(0, end));
+    if (end == rest.size()) break;
+    // CR LF, a CR alone and a LF alone each end one piece.
+    const bool cr_lf = rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n';
+    rest.remove_prefix(end + (cr_lf ? 2 : 1));
+  }
+  return out;
+}
+
 // ---- RAW file -----------------------------------------------------------------
 
 bool RawWriter::create(const std::string& name) {
+  name_ = name;
   file_.reset(std::fopen(name.c_str(), "w"));
   return file_ != nullptr;
 }
@@ -64,13 +123,25 @@ bool RawWriter::create(const std::string& name) {
 bool RawWriter::write_line(std::string_view line) {
   if (!file_) return false;
   std::FILE* f = file_.get();
-  return std::fwrite(line.data(), 1, line.size(), f) == line.size() && std::fputc('\n', f) != EOF &&
-         std::fflush(f) == 0;
+  const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size() &&
+                       std::fputc('\n', f) != EOF && std::fflush(f) == 0;
+  if (!written) write_failed_ = true;
+  return written;
 }
 
 bool RawWriter::close() {
   if (!file_) return true;
-  return std::fclose(file_.release()) == 0;
+  if (std::fclose(file_.release()) != 0) return false;
+  if (!write_failed_) sync_raw_file(name_);
+  return true;
+}
+
+bool sync_raw_file(const std::string& name) {
+  const int error = sync_to_disk(name);
+  if (error == 0) return true;
+  put_line("*** The RAW file " + name + " could not be synced to disk: " + platform_error_text(error) +
+           " (error " + fmt::I(error, 0) + ")");
+  return false;
 }
 
 void print_timeout_report() {
@@ -124,64 +195,141 @@ UploadEnd Uploader::run() {
 UploadEnd Uploader::receive_lines() {
   const std::int64_t poll_limit = std::int64_t{kPollsPerBaud} * s_.requested_baud;
   std::int64_t empty_polls = 0;
-  std::string line(static_cast<std::size_t>(kLineLength), ' ');
+  Transmission t;
   for (;;) {
     ++empty_polls;
-    std::int32_t ready = 0;
-    std::int32_t count = 0;
-    const std::int32_t peeked = SERIAL_PEEK_LINE(&s_.port_number, &ready, &count);
-    if (peeked != kSerialOk) {
-      // The reader reports a device error: no line will ever come.
-      link_.report_lost(peeked);
-      return UploadEnd::lost;
-    }
-    if (ready == 0) {
+    bool complete = false;
+    std::int64_t quiet_us = 0;
+    const std::size_t had = t.bytes.size() + static_cast<std::size_t>(t.dropped);
+    if (const auto lost = take_arrived(t, complete, quiet_us)) return *lost;
+    if (t.bytes.size() + static_cast<std::size_t>(t.dropped) != had) empty_polls = 0;
+    if (!complete) {
       if (quit_key_pressed()) return empty_polls > poll_limit ? UploadEnd::timeout : UploadEnd::abort;
+      if (unattended_limit_passed(quiet_us)) return UploadEnd::timeout;
+      // The poll goes on at once, but offers the processor first: the reader
+      // thread, and on a small machine the sender itself, must not starve.
+      std::this_thread::yield();
       continue;
     }
+    const auto outcome = answer(t);
+    t = Transmission{};
+    if (outcome) return *outcome;
+  }
+}
 
-    // A line longer than a received line can hold is damaged as a whole: its
-    // first 256 characters must not be accepted and its rest answered as a
-    // line of its own, or the extra answer puts host and sensor out of step.
-    const bool over_long = count > kRawLineCapacity;
+std::int64_t Uploader::quiet_gap_us() const {
+  // The slower of the two rates the link may be at (a failed rate change
+  // leaves it at the first one).
+  const std::int64_t baud = std::max<std::int32_t>(1, std::min(s_.requested_baud, s_.initial_baud));
+  return std::max<std::int64_t>(kMinQuietGapUs, kQuietGapCharacters * 10 * 1'000'000 / baud);
+}
+
+bool Uploader::unattended_limit_passed(std::int64_t quiet_us) const {
+  if (KEYS_CAN_ARRIVE() || quiet_us < kUnattendedLimitUs) return false;
+  put_line("*** No byte from the sensor for " + fmt::I(kUnattendedLimitUs / 1'000'000, 0) +
+           " s and no operator at a terminal: giving up the upload");
+  return true;
+}
+
+std::optional<UploadEnd> Uploader::read_arrived(Transmission& t, std::int32_t bytes) {
+  std::string chunk(static_cast<std::size_t>(kReadChunk), ' ');
+  while (bytes > 0) {
+    std::int32_t count = 0;
+    const std::int32_t wanted = std::min(bytes, kReadChunk);
     const Retry read = link_.retry("Error MRL2", [&] {
-      return SERIAL_READ(&s_.port_number, line.data(), kRawLineCapacity, &count);
+      return SERIAL_READ(&s_.port_number, chunk.data(), wanted, &count);
     });
     if (read == Retry::quit) return UploadEnd::timeout;
     if (read == Retry::lost) return UploadEnd::lost;
-    empty_polls = 0;
-    const std::string_view received(line.data(), static_cast<std::size_t>(count));
-    if (!raw_.write_line(received)) return UploadEnd::write_error;
-    ++record_count_;
-
-    bool readable = true;
-    switch (over_long ? LineKind::rejected : classify_line(received)) {
-      case LineKind::rejected:
-        if (const auto outcome = reject_line()) return *outcome;
-        continue;
-      case LineKind::identification:
-        readable = read_identification(line);
-        break;
-      case LineKind::comment:
-        readable = read_comment(line);
-        break;
-      case LineKind::file_header:
-        readable = read_file_header(line);
-        break;
-      case LineKind::end_of_data:
-      case LineKind::data:
-        break;
-    }
-    if (!readable) {
-      put_line(fmt::FreeLine()
-                   .text("*** Fatal parsing error in input string at ")
-                   .i32(record_count_)
-                   .text(line)
-                   .str());
-      return UploadEnd::parse_error;
-    }
-    if (const auto outcome = accept_line(received)) return *outcome;
+    if (count <= 0) break;
+    t.keep(std::string_view(chunk.data(), static_cast<std::size_t>(count)));
+    bytes -= count;
   }
+  return std::nullopt;
+}
+
+std::optional<UploadEnd> Uploader::take_arrived(Transmission& t, bool& complete,
+                                                std::int64_t& quiet_us) {
+  std::int32_t ready = 0;
+  std::int32_t count = 0;
+  std::int32_t status = SERIAL_PEEK_LINE(&s_.port_number, &ready, &count);
+  std::int32_t unread = 0;
+  if (status == kSerialOk && ready != 0) {
+    if (const auto end = read_arrived(t, count)) return end;
+    // A CR LF that more bytes follow at once is not the end of the
+    // transmission: the line was cut, or noise came with it.
+    status = SERIAL_UNREAD(&s_.port_number, &unread, &quiet_us);
+    if (status == kSerialOk) {
+      complete = t.ends_with_line_end() && unread == 0;
+      return std::nullopt;
+    }
+  }
+  if (status == kSerialOk) status = SERIAL_UNREAD(&s_.port_number, &unread, &quiet_us);
+  if (status != kSerialOk) {
+    // The reader reports a device error: no byte will ever come.
+    link_.report_lost(status);
+    return UploadEnd::lost;
+  }
+  if (quiet_us < quiet_gap_us()) return std::nullopt;  // the sensor may still be sending
+  if (unread > 0) {
+    if (const auto end = read_arrived(t, unread)) return end;
+  }
+  t.ended_by_silence = true;
+  complete = !t.empty();
+  return std::nullopt;
+}
+
+std::optional<UploadEnd> Uploader::wait_for_quiet(Transmission& t) {
+  const auto started = std::chrono::steady_clock::now();
+  for (;;) {
+    std::int32_t unread = 0;
+    std::int64_t quiet_us = 0;
+    const std::int32_t status = SERIAL_UNREAD(&s_.port_number, &unread, &quiet_us);
+    if (status != kSerialOk) {
+      link_.report_lost(status);
+      return UploadEnd::lost;
+    }
+    if (unread > 0) {
+      if (const auto end = read_arrived(t, unread)) return end;
+      continue;
+    }
+    if (quiet_us >= quiet_gap_us()) return std::nullopt;
+    if (quit_key_pressed()) return UploadEnd::timeout;
+    std::this_thread::yield();
+    // A line that never falls quiet (endless noise) is a wait on the sensor
+    // like any other: bounded when nobody can press q.
+    const auto waited = std::chrono::steady_clock::now() - started;
+    if (unattended_limit_passed(std::chrono::duration_cast<std::chrono::microseconds>(waited).count())) {
+      return UploadEnd::timeout;
+    }
+  }
+}
+
+std::optional<UploadEnd> Uploader::answer(Transmission& t) {
+  if (const auto line = t.clean_line(kRawLineCapacity)) {
+    const std::string_view received = *line;
+    const LineKind kind = classify_line(received);
+    if (kind != LineKind::rejected) {
+      if (!raw_.write_line(received)) return UploadEnd::write_error;
+      ++record_count_;
+      std::string padded(received);
+      padded.resize(static_cast<std::size_t>(kLineLength), ' ');
+      bool readable = true;
+      if (kind == LineKind::identification) readable = read_identification(padded);
+      if (kind == LineKind::comment) readable = read_comment(padded);
+      if (kind == LineKind::file_header) readable = read_file_header(padded);
+      if (!readable) {
+        put_line(fmt::FreeLine()
+                     .text("*** Fatal parsing error in input string at ")
+                     .i32(record_count_)
+                     .text(padded)
+                     .str());
+        return UploadEnd::parse_error;
+      }
+      return accept_line(received);
+    }
+  }
+  return reject(t);
 }
 
 // Answers an accepted line; no outcome means "go on receiving".
@@ -199,16 +347,30 @@ std::optional<UploadEnd> Uploader::accept_line(std::string_view received) {
   return std::nullopt;
 }
 
-// Asks for a damaged line again; no outcome means "go on receiving".
-std::optional<UploadEnd> Uploader::reject_line() {
+// A damaged transmission: everything of it that arrives until the line is
+// quiet goes to the RAW file, piece by piece, each reported; then one "R",
+// so the sensor gets exactly one answer for it. No outcome: go on receiving.
+std::optional<UploadEnd> Uploader::reject(Transmission& t) {
   if (quit_key_pressed()) return UploadEnd::timeout;
-  put_line(" Transfer error on packet " + fmt::I(record_count_ + 1, 5) + " -Retrying.");
+  if (const auto end = wait_for_quiet(t)) return end;
+  const std::vector<std::string_view> pieces = t.pieces();
+  for (const std::string_view piece : pieces) {
+    if (!raw_.write_line(piece.substr(0, static_cast<std::size_t>(kRawLineCapacity)))) {
+      return UploadEnd::write_error;
+    }
+    ++record_count_;
+    put_line(" Transfer error on packet " + fmt::I(record_count_ + 1, 5) + " -Retrying.");
+  }
+  if (pieces.empty()) {
+    put_line(" Transfer error on packet " + fmt::I(record_count_ + 1, 5) + " -Retrying.");
+  }
   Retry r = link_.purge("Error MCIO4");
   if (r == Retry::done) r = link_.write_bytes("Error MWD4", std::string_view(&kRepeatCommand, 1));
   if (r == Retry::quit) return UploadEnd::timeout;
   if (r == Retry::lost) return UploadEnd::lost;
   return std::nullopt;
 }
+
 bool Uploader::read_identification(const std::string& line) {
   if (position_of(std::string_view(line).substr(8), "USER OFFSETS ENABLED") > 0) return true;
   std::string id;

@@ -33,15 +33,45 @@ class RawWriter {
  public:
   bool create(const std::string& name);
   bool write_line(std::string_view line);
-  // True when the file was closed cleanly (or was not open).
+  // Closes the file and forces it onto the disk (a failure to sync is
+  // reported on the console). True when it was closed cleanly (or was not
+  // open).
   bool close();
 
  private:
   FilePtr file_;
+  std::string name_;
+  bool write_failed_ = false;  // then there is nothing sound to sync
 };
+
+// Forces the RAW file onto the disk; false, with a line saying why, when
+// it cannot be.
+bool sync_raw_file(const std::string& name);
 
 // "Timeout waiting for reply!!!" and the recommended actions.
 void print_timeout_report();
+
+// One transmission of the sensor as it arrived: every byte up to a CR LF
+// that no further byte followed at once, or, when the sensor stopped
+// without one, up to the silence.
+struct Transmission {
+  static constexpr std::size_t kMaxTransmissionBytes = 65536;  // beyond: counted, not kept
+
+  std::string bytes;
+  std::int64_t dropped = 0;
+  bool ended_by_silence = false;
+
+  void keep(std::string_view arrived);
+  bool empty() const { return bytes.empty() && dropped == 0; }
+  bool ends_with_line_end() const;
+  // The one received line the transmission is, when it is exactly one line
+  // of at most `capacity` characters ended by CR LF (or by a CR and then
+  // silence); nothing when it was cut, ran together with other bytes or
+  // lost its line end.
+  std::optional<std::string_view> clean_line(std::int32_t capacity) const;
+  // Its pieces between line ends (CR LF, CR or LF), empty ones left out.
+  std::vector<std::string_view> pieces() const;
+};
 
 inline constexpr int kCommentSlots = 100;
 inline constexpr std::size_t kCommentLength = 16;
@@ -63,8 +93,17 @@ class Uploader {
 
  private:
   UploadEnd receive_lines();
+  // One look at the line: takes what has arrived into `t`; `complete` when
+  // the transmission is over. An outcome only when the upload must end.
+  std::optional<UploadEnd> take_arrived(Transmission& t, bool& complete, std::int64_t& quiet_us);
+  std::optional<UploadEnd> read_arrived(Transmission& t, std::int32_t bytes);
+  // Takes every further byte into `t` until the line has been quiet.
+  std::optional<UploadEnd> wait_for_quiet(Transmission& t);
+  std::optional<UploadEnd> answer(Transmission& t);
   std::optional<UploadEnd> accept_line(std::string_view received);
-  std::optional<UploadEnd> reject_line();
+  std::optional<UploadEnd> reject(Transmission& t);
+  std::int64_t quiet_gap_us() const;
+  bool unattended_limit_passed(std::int64_t quiet_us) const;
   bool read_identification(const std::string& line);
   bool read_comment(const std::string& line);
   bool read_file_header(const std::string& line);

@@ -78,3 +78,81 @@ TEST(FaultNoise, EveryDamageInOneUploadLosesNoLine) {
 
 }  // namespace
 }  // namespace kal::faulttest
+
+namespace kal::faulttest {
+namespace {
+
+// The numbers K of the simulator's notes "line K <what>", in trace order.
+std::vector<int> noted_lines(const std::string& trace_file, std::string_view what) {
+  std::vector<int> numbers;
+  const std::string suffix = " " + std::string(what);
+  for (const std::string& l : simtest::trace_lines(trace_file)) {
+    const auto at = l.find(" -- ");
+    const auto line = l.find(" line ", at == std::string::npos ? 0 : at);
+    if (at == std::string::npos || line == std::string::npos) continue;
+    if (l.size() < suffix.size() || l.compare(l.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+    numbers.push_back(std::stoi(l.substr(line + 6)));
+  }
+  return numbers;
+}
+
+// A noisy cable at the real byte rate: bytes turned into CR (in the middle,
+// right after the tag), a byte with its top bit flipped, a lost CR, a lost
+// LF, noise right after a line end, a tail held back less than the quiet
+// gap, a garbage line, a burst, NUL bytes and an over-long line, all in
+// one 300-line upload. From the simulator's own record: every line of the
+// memory accepted exactly once, in order, and no sending answered twice or
+// answered before it had arrived whole.
+class PacedLinkNoise : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PacedLinkNoise, NoisyUploadAnswersEachTransmissionOnce) {
+  const Lines memory = survey_memory(247);  // 3 header lines, 247 stations, 49 GGA, Z$
+  ASSERT_EQ(memory.size(), 300u);
+  ASSERT_EQ(memory[59].size(), 57u);  // upload lines 60 and 80 are T$ stations
+  ASSERT_EQ(memory[79].size(), 57u);
+  Sensor sensor;
+  ASSERT_TRUE(sensor.start(memory, {"--pace",
+                                    "--noise", "cut:20",          // CR in the middle
+                                    "--noise", "flip:40",         // a byte above 127
+                                    "--noise", "drop:60:58",      // the CR lost: LF alone
+                                    "--noise", "drop:80:59",      // the LF lost: CR, then silence
+                                    "--noise", "after:100:30",    // noise right after the line end
+                                    "--noise", "tail:120:8",      // the tail 8 ms late
+                                    "--noise", "junk:140:40",     // a garbage line before the line
+                                    "--noise", "burst:160:2000",  // bytes without a line end
+                                    "--noise", "cut:180:5",       // CR after "T$10"
+                                    "--noise", "nul:200",
+                                    "--noise", "long:220:300",
+                                    "--noise", "cut:240:3"}));    // "T$" alone, then the rest
+  Folder cwd;
+  Kalfetch run;
+  ASSERT_TRUE(run.start(cwd.path(), {"X", "COM3", GetParam()}, sensor.port_dir(), Input::pipe, "n\n"));
+  const Finished f = run.finish(kSessionLimitMs);
+  ASSERT_FALSE(f.timed_out) << numbered(f.lines);
+  EXPECT_EQ(f.status, 0) << numbered(f.lines);
+
+  std::vector<int> expected(299);
+  for (int k = 0; k < 299; ++k) expected[static_cast<std::size_t>(k)] = k + 1;  // Z$ is never answered
+  EXPECT_EQ(noted_lines(sensor.trace_file, "accepted"), expected);
+  EXPECT_EQ(sensor.heard("second answer to one sending"), 0);
+  EXPECT_EQ(sensor.heard("answer before the end of line"), 0);
+  // Each damaged sending was asked for again once: lines 20 to 240 but 80
+  // (its CR arrived, then silence) and 100 (answered before the noise came).
+  const std::vector<int> asked = noted_lines(sensor.trace_file, "asked again");
+  for (int line : {20, 40, 60, 140, 160, 180, 200, 220, 240}) {
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), line), 1) << "line " << line;
+  }
+  for (int line : {80, 120}) EXPECT_EQ(std::count(asked.begin(), asked.end(), line), 0) << "line " << line;
+
+  const std::string raw_name = session_raw_name(cwd.path());
+  ASSERT_FALSE(raw_name.empty()) << numbered(f.lines);
+  const Lines raw = split_lines(slurp(cwd.path() / raw_name));
+  std::string missing;
+  EXPECT_TRUE(holds_in_order(trimmed_lines(raw), memory, missing)) << "missing: " << missing;
+  EXPECT_TRUE(has_line(f.lines, "   Data  successfully transcribed!")) << numbered(f.lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, PacedLinkNoise, ::testing::Values("9600", "38400", "115200"));
+
+}  // namespace
+}  // namespace kal::faulttest
