@@ -84,6 +84,13 @@ void SessionClose::end_of_data() {
   char key = ' ';
   GET_KEY(key);
   if (key != 'y' && key != 'Y') return;
+  // From the clear on, the RAW file is the only copy of the day's work: it
+  // must be on the disk, not only in the system's cache, before the sensor
+  // forgets it.
+  if (!sync_raw_file(raw_name)) {
+    put_line("*** Sensor data memory NOT cleared: the RAW file is not safely on disk.");
+    return;
+  }
   if (link_.purge("Error MCIO5") != Retry::done) return;
   link_.write_bytes("Error MWD5", std::string_view(kClearMemoryFrame, sizeof kClearMemoryFrame));
 }
