@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/format.h"
 #include "link/console.h"
@@ -55,15 +56,30 @@ Retry set_up_line(SensorLink& link, session_settings& s, std::int32_t rate) {
   });
 }
 
+// What the operator can do about a port that would not open, and the
+// ports there are to choose from.
+void print_port_advice(std::int32_t status) {
+  put_line(" The port could not be opened: " + serial_error_text(status) + " (error " + fmt::I(status, 0) + ")");
+  if (const std::string advice = serial_open_advice(status); !advice.empty()) put_line(" " + advice);
+  const std::vector<std::string> ports = serial_ports_present();
+  if (ports.empty()) {
+    put_line(" No serial port was found on this machine.");
+    return;
+  }
+  put_line(" Serial ports on this machine:");
+  for (const std::string& port : ports) put_line("   " + port);
+}
+
 void print_connect_failure(const session_settings& s, std::int32_t status) {
   put_line("");
   put_line("Error in KALFETCH5:");
-  put_line(fmt::FreeLine()
-               .text("Failed to logically connect to PC comm port #")
-               .i32(s.port_number)
-               .text(", Error#")
-               .i32(status)
-               .str());
+  fmt::FreeLine failed;
+  if (s.device_path.empty()) {
+    failed.text("Failed to logically connect to PC comm port #").i32(s.port_number);
+  } else {
+    failed.text("Failed to logically connect to serial device ").text(s.device_path);
+  }
+  put_line(failed.text(", Error#").i32(status).str());
   put_line("");
   put_line(" This message usually means that your USB-Serial adapter is not plugged into");
   put_line(" a USB port or that the COM port that your USB-Serial adapter is set up to use");
@@ -72,6 +88,7 @@ void print_connect_failure(const session_settings& s, std::int32_t status) {
   put_line(" COM1 is assumed.)");
   put_line("");
   put_line("");
+  print_port_advice(status);
 }
 
 // Clear sequence, a pause, draining, then the query; the query's result, or

@@ -3,6 +3,7 @@
 #include "common/format.h"
 #include "link/console.h"
 #include "link/instrument_protocol.h"
+#include "link/serial_port.h"
 #include "session/sensor_connection.h"
 #include "session/sensor_link.h"
 #include "session/session_close.h"
@@ -10,6 +11,25 @@
 #include "session/upload.h"
 
 namespace kal {
+namespace {
+
+class NamedDevice {
+ public:
+  explicit NamedDevice(const session_settings& s) : port_(s.port_number), named_(!s.device_path.empty()) {
+    if (named_) serial_name_device(port_, s.device_path);
+  }
+  ~NamedDevice() {
+    if (named_) serial_name_device(port_, "");
+  }
+  NamedDevice(const NamedDevice&) = delete;
+  NamedDevice& operator=(const NamedDevice&) = delete;
+
+ private:
+  std::int32_t port_;
+  bool named_;
+};
+
+}  // namespace
 
 int KALFETCH5(const std::vector<std::string>& args) {
   reset_protocol_state();  // each run starts as the program does
@@ -19,6 +39,16 @@ int KALFETCH5(const std::vector<std::string>& args) {
   int exit_status = kExitOk;
   SessionClose close(link, s, upload, exit_status);
 
+  if (const auto request = help_or_version(args)) {
+    if (*request == Request::version) {
+      put_line(version_line());
+    } else {
+      print_usage(kDefaultRequestedBaud);
+      put_line(" More in the README (/usr/share/doc/kalfetch5/README.md): ports named by their device"
+               " (/dev/ttyUSB0), troubleshooting.");
+    }
+    return kExitOk;
+  }
   print_banner();
   switch (read_command_line(args, s)) {
     case CommandLine::proceed:
@@ -32,6 +62,9 @@ int KALFETCH5(const std::vector<std::string>& args) {
       exit_status = kExitBadArguments;
       return close.close(CloseFrom::restore);
   }
+
+  // A port given by its device path opens that device for this run only.
+  const NamedDevice device(s);
 
   s.raw_base_name = form_raw_base_name();
   if (!upload.create_raw(raw_file_name(s))) {

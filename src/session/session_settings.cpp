@@ -1,6 +1,7 @@
 #include "session/session_settings.h"
 
 #include <array>
+#include <optional>
 
 #include "common/fixed_text.h"
 #include "common/format.h"
@@ -14,7 +15,6 @@ constexpr std::size_t kArgumentFieldLength = 16;
 constexpr std::size_t kHeightArgumentLength = 256;
 constexpr int kMaxArguments = 4;
 constexpr int kHeightArgumentPosition = 4;
-constexpr std::int32_t kDefaultBaud = 38400;
 constexpr std::int32_t kDefaultPort = 1;
 constexpr int kHighestListedPort = 20;
 constexpr float kHeightWithArguments = 0.15f;
@@ -93,7 +93,7 @@ bool has_all_seven_letters(std::string_view letters) {
 
 void apply_defaults(session_settings& s) {
   if (!s.portset) s.port_number = kDefaultPort;
-  if (!s.baudset) s.requested_baud = kDefaultBaud;
+  if (!s.baudset) s.requested_baud = kDefaultRequestedBaud;
   if (!s.LGFset) s.format_letters = fixed("X", kFormatLettersLength);
 }
 
@@ -160,6 +160,26 @@ void print_usage(std::int32_t requested_baud) {
   put_line(" ");
 }
 
+std::string version_line() {
+  return "kalfetch5 " KAL_VERSION " (Program KALFETCH5 V1.18, transcription v1.22)";
+}
+
+std::optional<Request> help_or_version(const std::vector<std::string>& args) {
+  for (const std::string& argument : args) {
+    const std::string word(trimmed(SHIFTUP(argument)));
+    if (word == "--HELP" || word == "-H" || word == "-?" || word == "/?") return Request::help;
+    if (word == "--VERSION") return Request::version;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+// A port argument that names the device itself: a path, never format letters.
+bool is_device_path(std::string_view argument) { return argument.starts_with('/'); }
+
+}  // namespace
+
 CommandLine read_command_line(const std::vector<std::string>& args, session_settings& s) {
   const int n = static_cast<int>(args.size());
   if (n > kMaxArguments) {
@@ -170,7 +190,11 @@ CommandLine read_command_line(const std::vector<std::string>& args, session_sett
     const std::string& argument = args[static_cast<std::size_t>(i - 1)];
     const std::string field = fixed(
         SHIFTUP(std::string_view(argument).substr(0, kArgumentFetchLength)), kArgumentFieldLength);
-    if (classify_argument(field, s) == Classified::bad_port) {
+    if (is_device_path(argument)) {
+      s.device_path = argument;
+      s.port_number = kDevicePathPort;
+      s.portset = true;
+    } else if (classify_argument(field, s) == Classified::bad_port) {
       put_line(" ERROR: NOT A COM PORT NUMBER IN ARGUMENT " + std::string(trimmed(argument)));
       return CommandLine::bad_port;
     }

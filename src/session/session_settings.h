@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,9 @@ namespace kal {
 inline constexpr std::size_t kFormatLettersLength = 10;
 inline constexpr std::size_t kTranscribeListLength = 10;
 inline constexpr std::size_t kRawBaseNameLength = 17;
+inline constexpr std::int32_t kDefaultRequestedBaud = 38400;
+// The port number a device given by its path is opened under.
+inline constexpr std::int32_t kDevicePathPort = 1000;
 
 // One record for the whole run. Text fields are fixed-length, blank-padded.
 struct session_settings {
@@ -39,6 +43,9 @@ struct session_settings {
   bool baudset = false;
   bool LGFset = false;
   std::string raw_base_name = std::string(kRawBaseNameLength, ' ');
+  // A port argument that names the serial device itself (/dev/ttyUSB0):
+  // then port_number is kDevicePathPort, which opens this device.
+  std::string device_path;
 
   bool any_type_flag() const { return type_x || type_g || type_d || type_l || type_s || type_p; }
   void clear_type_flags() { type_x = type_g = type_d = type_l = type_s = type_p = false; }
@@ -53,11 +60,21 @@ enum class CommandLine {
   bad_height     // fourth argument that is not a number (usage text printed)
 };
 
+// What the operator asks instead of a session.
+enum class Request { help, version };
+
+// --help, -h, -? or /? anywhere (any case): help; --version: the version.
+// Nothing else: no request, the arguments are a session's.
+std::optional<Request> help_or_version(const std::vector<std::string>& args);
+
 // The five banner lines.
 void print_banner();
 
 // The usage text; its last-but-one line shows `requested_baud`.
 void print_usage(std::int32_t requested_baud);
+
+// The version line.
+std::string version_line();
 
 // Classifies the arguments (program name not included) into `settings`,
 // printing every line the command line produces: port and height notes, the

@@ -200,6 +200,111 @@ TEST(FaultSession, SilentSensorWaitsForTheOperator) {
   EXPECT_TRUE(has_line(f.lines, "   Data  successfully transcribed!")) << numbered(f.lines);
 }
 
+// The same silent sensor with the answers coming from a pipe: nobody can
+// press q, so a minute without a byte is the time-out (report, RAW file
+// kept, no restore, the partial file transcribed, status 5).
+TEST(FaultSession, SilentSensorEndsAnUnattendedRunAfterAMinute) {
+  const Lines memory = survey_memory(10);
+  Sensor sensor;
+  ASSERT_TRUE(sensor.start(memory, {"--silent-after", "5"}));
+  Folder cwd;
+  Kalfetch run;
+  ASSERT_TRUE(run.start(cwd.path(), {"X", "COM3", "38400"}, sensor.port_dir(), Input::pipe, "n\n/\n"));
+  const std::size_t fifth = run.wait_for("\n    10 " + memory[4] + "\n", kPromptWaitMs);
+  ASSERT_NE(fifth, std::string::npos) << run.output();
+  const auto silent_since = std::chrono::steady_clock::now();
+  ASSERT_NE(run.wait_for("Timeout waiting for reply!!!", 90000, fifth), std::string::npos) << run.output();
+  const auto waited = std::chrono::steady_clock::now() - silent_since;
+  EXPECT_GE(waited, std::chrono::seconds(59));
+  const Finished f = run.finish(kSessionLimitMs + 60000);
+  expect_normal_end(f, kExitTimeout);
+  EXPECT_TRUE(has_line(f.lines, "*** No byte from the sensor for 60 s and no operator at a terminal: "
+                                "giving up the upload"))
+      << numbered(f.lines);
+  EXPECT_TRUE(has_block(f.lines, kTimeoutBox)) << numbered(f.lines);
+  EXPECT_FALSE(has_line(f.lines, ">Restoring Sensor to standard initial baud rate..."));
+  EXPECT_EQ(raw_of(cwd), first_lines(memory, 5));
+  EXPECT_EQ(split_lines(slurp(cwd.path() / "LINE0001.xyz")).size(), 2u);
+}
+
+// strace can trace here (it needs the right to); the tests that read what
+// the program asks of the system skip without it.
+bool can_trace() {
+  return ::access("/usr/bin/strace", X_OK) == 0 &&
+         std::system("/usr/bin/strace -f -o /dev/null /bin/true >/dev/null 2>&1") == 0;
+}
+
+// kalfetch5 under strace: `calls` traced into `log` (file descriptors shown
+// with their paths), `extra` further strace options.
+std::vector<std::string> traced_kalfetch5(const fs::path& log, const std::string& calls,
+                                          std::vector<std::string> extra, std::vector<std::string> args) {
+  std::vector<std::string> argv = {"-f", "-y", "-e", "trace=" + calls, "-o", log.string(),
+                                   "-E", "ASAN_OPTIONS=detect_leaks=0"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  argv.push_back("--");
+  argv.push_back(kalfetch5_path());
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+// "y" at the clear prompt: the RAW file and its folder are synced to the
+// disk before the clear frame leaves; when the sync fails, the frame is not
+// sent, a line says why, and the session goes on with the restore.
+TEST(FaultSession, MemoryIsClearedOnlyOnceTheRawFileIsOnDisk) {
+  if (!can_trace()) GTEST_SKIP() << "strace cannot trace here";
+  for (const bool sync_fails : {false, true}) {
+    SCOPED_TRACE(sync_fails ? "sync fails" : "sync works");
+    const Lines memory = survey_memory(5);
+    Sensor sensor;
+    ASSERT_TRUE(sensor.start(memory, {}));
+    Folder cwd;
+    const fs::path log = sensor.ports.path() / "strace.txt";
+    std::vector<std::string> inject;
+    if (sync_fails) inject = {"-e", "inject=fsync:error=EIO"};
+    Kalfetch run;
+    ASSERT_TRUE(run.start_program("/usr/bin/strace", cwd.path(),
+                                  traced_kalfetch5(log, "fsync,write", inject, {"X", "COM3", "38400"}),
+                                  sensor.port_dir(), Input::pipe, "y\n/\n"));
+    const Finished f = run.finish(kSessionLimitMs);
+    expect_normal_end(f, kExitOk);
+    const std::string raw_name = session_raw_name(cwd.path());
+    ASSERT_FALSE(raw_name.empty());
+    EXPECT_EQ(raw_of(cwd), memory);
+
+    // The system calls in order: the last syncs before the clear frame.
+    const Lines calls = split_lines(slurp(log));
+    const auto frame = std::find_if(calls.begin(), calls.end(), [](const std::string& l) {
+      return l.find("write(") != std::string::npos && l.find("\"\\252\\221\\31U\"") != std::string::npos;
+    });
+    const auto synced = [&](const std::string& path) {
+      return std::any_of(calls.begin(), frame, [&](const std::string& l) {
+        return l.find("fsync(") != std::string::npos && l.find("<" + path + ">") != std::string::npos &&
+               l.find("= 0") != std::string::npos;
+      });
+    };
+    const std::string folder = fs::canonical(cwd.path()).string();
+    if (!sync_fails) {
+      ASSERT_NE(frame, calls.end()) << slurp(log);
+      EXPECT_TRUE(synced(folder + "/" + raw_name)) << slurp(log);
+      EXPECT_TRUE(synced(folder)) << slurp(log);
+      EXPECT_EQ(sensor.heard("H> 38400 AA 91 19 55"), 1);
+      EXPECT_EQ(slurp(sensor.memory_file), "");
+    } else {
+      EXPECT_EQ(frame, calls.end());
+      EXPECT_EQ(sensor.heard("AA 91 19 55"), 0);
+      EXPECT_EQ(slurp(sensor.memory_file), joined(memory));
+      EXPECT_TRUE(has_line(f.lines, "*** Sensor data memory NOT cleared: the RAW file is not safely on disk."))
+          << numbered(f.lines);
+      EXPECT_TRUE(has_line(f.lines, "*** The RAW file " + raw_name +
+                                        " could not be synced to disk: Input/output error (error 5)"))
+          << numbered(f.lines);
+    }
+    // The restore, the shut-down and the transcription follow either way.
+    EXPECT_TRUE(has_line(f.lines, ">>>> Sensor has been shut down...")) << numbered(f.lines);
+    EXPECT_TRUE(has_line(f.lines, "   Data  successfully transcribed!")) << numbered(f.lines);
+  }
+}
+
 // The sensor hangs up after line 6: the lost link is named with its port
 // and error, the time-out report follows, no line is lost and the partial
 // data are transcribed. Standard input is at its end throughout.
@@ -265,6 +370,10 @@ const Lines kConnectFailure = {
     " COM1 is assumed.)",
     "",
     "",
+    // Why, then the ports there are (or a line saying there are none).
+    " The port could not be opened: No such file or directory (error 2)",
+};
+const Lines kNothingDone = {
     "No data were uploaded from sensor, so no transcription was performed.",
     "Empty RAW file deleted.",
     "Exiting...",
@@ -283,9 +392,7 @@ int open_attempts(const fs::path& log) {
 // then the connect-failure report with error 2 (no such file).
 TEST(FaultSession, AdapterGoneBeforeConnect) {
   // strace needs the right to trace; without it the attempts are not counted.
-  const bool count_opens =
-      ::access("/usr/bin/strace", X_OK) == 0 &&
-      std::system("/usr/bin/strace -f -o /dev/null /bin/true >/dev/null 2>&1") == 0;
+  const bool count_opens = can_trace();
   for (const bool dangling : {false, true}) {
     SCOPED_TRACE(dangling ? "dangling link" : "no COM3");
     Folder ports, cwd;
@@ -304,6 +411,13 @@ TEST(FaultSession, AdapterGoneBeforeConnect) {
     const Finished f = run.finish(kSessionLimitMs);
     expect_normal_end(f, kExitNoPort);
     EXPECT_TRUE(has_block(f.lines, kConnectFailure)) << numbered(f.lines);
+    EXPECT_TRUE(has_block(f.lines, kNothingDone)) << numbered(f.lines);
+    // The dangling COM3 is listed as the port whose device is missing.
+    EXPECT_EQ(has_line(f.lines, "   " + (ports.path() / "COM3").string() + " -> (missing)"), dangling)
+        << numbered(f.lines);
+    EXPECT_TRUE(has_line(f.lines, " Serial ports on this machine:") ||
+                has_line(f.lines, " No serial port was found on this machine."))
+        << numbered(f.lines);
     EXPECT_FALSE(has_line(f.lines, "Please ensure that Sensor is powered up."));
     EXPECT_TRUE(entries_of(cwd.path()).empty());
     if (count_opens) {

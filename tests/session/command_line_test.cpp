@@ -2,6 +2,7 @@
 // text and the RAW base name.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,14 @@ std::vector<Case> cases() {
        true, 0.15f, {kEchoFFF}},
       {"any order", {"57600", "gd", "COM7"}, CommandLine::proceed, 7, 57600, "GD", "GD", true, true,
        true, true, 0.15f, {" portset= T baudset= T and LGFset= T"}},
+      // An argument starting with "/" names the serial device: the port,
+      // never a format, though /dev/ttyUSB0 holds D and S.
+      {"device path", {"/dev/ttyUSB0"}, CommandLine::proceed, kDevicePathPort, 38400, "X", "X", true,
+       false, false, true, 0.15f, {" portset= T baudset= F and LGFset= F"}},
+      {"device path with format and rate",
+       {"G", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9X7QLP1-if00-port0", "57600"},
+       CommandLine::proceed, kDevicePathPort, 57600, "G", "G", true, true, true, true, 0.15f,
+       {" portset= T baudset= T and LGFset= T"}},
       // A fourth argument is the sensor height; 0.25 in G15.7 is "  0.2500000    ".
       {"height", {"X", "COM3", "9600", "0.25"}, CommandLine::proceed, 3, 9600, "X", "X", true, true,
        true, true, 0.25f,
@@ -118,6 +127,35 @@ TEST(CommandLine, ClassifiesEveryArgumentAsTheTableSays) {
     EXPECT_EQ(s.args_given, c.args_given);
     EXPECT_EQ(s.sensor_height, c.height);
     EXPECT_FALSE(s.raw_open);
+  }
+}
+
+TEST(CommandLine, DevicePathIsKeptWhole) {
+  FakeConsole console;
+  session_settings s;
+  const std::string by_id = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9X7QLP1-if00-port0";
+  ASSERT_EQ(read_command_line({"x", by_id}, s), CommandLine::proceed);
+  EXPECT_EQ(s.device_path, by_id);  // case and length as given
+  session_settings plain;
+  ASSERT_EQ(read_command_line({"COM3"}, plain), CommandLine::proceed);
+  EXPECT_EQ(plain.device_path, "");
+}
+
+// Help and the version are asked for anywhere on the line, in any case; the
+// word HELP without dashes stays a format argument.
+TEST(CommandLine, HelpAndVersionRequests) {
+  struct Request_case {
+    std::vector<std::string> args;
+    std::optional<Request> request;
+  };
+  const Request_case table[] = {
+      {{"--help"}, Request::help}, {{"-h"}, Request::help},         {{"-?"}, Request::help},
+      {{"/?"}, Request::help},     {{"X", "COM3", "-H"}, Request::help}, {{"--version"}, Request::version},
+      {{"help"}, std::nullopt},    {{"/dev/ttyUSB0"}, std::nullopt}, {{}, std::nullopt},
+  };
+  for (const Request_case& c : table) {
+    SCOPED_TRACE(c.args.empty() ? "" : c.args.back());
+    EXPECT_EQ(help_or_version(c.args), c.request);
   }
 }
 

@@ -35,6 +35,9 @@ Lines split_lines(const std::string& text) {
 }
 
 const Lines kUsageText = usage_lines("       38400");
+const Lines kReadMoreLines = {
+    " More in the README (/usr/share/doc/kalfetch5/README.md): ports named by their device "
+    "(/dev/ttyUSB0), troubleshooting."};
 
 struct BinaryCase {
   const char* name;
@@ -50,6 +53,13 @@ TEST(Kalfetch5Binary, ArgumentErrorsPrintExactlyTheseLinesAndOpenNothing) {
            kNothingUploaded + Lines{"Exiting..."}},
       {"too many", {"a", "b", "c", "d", "e"}, 1,
        kBannerLines + Lines{" ERROR: TOO MANY ARGUMENTS"} + kNothingUploaded + Lines{"Exiting..."}},
+      // Help touches no port (a laptop's own COM1 would mean minutes of
+      // probing): the usage text, where to read more, status 0.
+      {"--help", {"--help"}, 0, kUsageText + kReadMoreLines},
+      {"-?", {"X", "-?"}, 0, kUsageText + kReadMoreLines},
+      {"/?", {"/?"}, 0, kUsageText + kReadMoreLines},
+      {"--version", {"--version"}, 0,
+       {"kalfetch5 " KAL_VERSION " (Program KALFETCH5 V1.18, transcription v1.22)"}},
   };
   for (const BinaryCase& c : table) {
     SCOPED_TRACE(c.name);

@@ -77,8 +77,9 @@ TEST(SessionEarlyExit, RawFileThatCannotBeCreatedIsReportedAndNothingIsOpened) {
 TEST(SessionEarlyExit, PortWithoutDeviceGivesTheConnectFailureReport) {
   TempCwd cwd;
   ASSERT_TRUE(cwd.ready());
-  // An empty folder: COM7 does not exist there.
+  // COM7 does not exist in the port folder; COM5 does.
   ScopedEnv ports("KALFETCH_PORT_DIR", cwd.path().string());
+  std::filesystem::create_symlink("/dev/null", cwd.path() / "COM5");
   FakeConsole console;
   console.set_clock(2026, 12, 8, 14, 30, 15);
   EXPECT_EQ(KALFETCH5({"COM7"}), kExitNoPort);
@@ -95,13 +96,19 @@ TEST(SessionEarlyExit, PortWithoutDeviceGivesTheConnectFailureReport) {
             " a USB port or that the COM port that your USB-Serial adapter is set up to use",
             " is not the same COM port that you have selected, either directly in your ",
             " command line or indirectly by not specifying a COM port (in which case, ",
-            " COM1 is assumed.)", "", ""} +
+            " COM1 is assumed.)", "", "",
+            // Why, and which ports there are to choose from.
+            " The port could not be opened: No such file or directory (error 2)",
+            " Serial ports on this machine:", "   " + (cwd.path() / "COM5").string() + " -> /dev/null"} +
       kNothingUploaded + Lines{"Empty RAW file deleted.", "Exiting..."};
-  EXPECT_EQ(console.lines, expected);
+  // The machine's own adapters (/dev/ttyUSB0, ...) may stand in the list too.
+  Lines shown = console.lines;
+  std::erase_if(shown, [](const std::string& l) { return l.starts_with("   /dev/"); });
+  EXPECT_EQ(shown, expected);
   // 2 s after the report, 10 ms at the release, 5 s at the end.
   EXPECT_EQ(console.slept_ms(), 7010);
   // The empty RAW file was removed again.
-  EXPECT_TRUE(files_in(cwd.path()).empty());
+  EXPECT_FALSE(std::filesystem::exists(cwd.path() / "XC143015-12082026.RAW"));
 }
 
 }  // namespace

@@ -349,12 +349,15 @@ TEST_F(SessionSim, QAfterALongSilenceIsATimeOutWithoutRestoreOrShutDown) {
   for (const std::string& f : frames()) EXPECT_EQ(f.find("AA 85"), std::string::npos);
 }
 
+// The port named by its device path, as a USB adapter is (/dev/ttyUSB0):
+// the lost link is named by the device too.
 TEST_F(SessionSim, HangUpDuringTheUploadLosesNoLineAndEndsTheSession) {
   start_sensor(kTenLines, {"--hangup-after", "4"});
-  EXPECT_EQ(run({"X", "COM3"}), kExitTimeout);
+  const std::string device = fs::canonical(cwd_.path() / "ports" / "COM3").string();
+  EXPECT_EQ(run({"X", device}), kExitTimeout);
   const Lines got = lines();
-  const auto lost = std::find_if(got.begin(), got.end(), [](const std::string& l) {
-    return l.rfind("*** Lost the link to the sensor on port COM3: ", 0) == 0;
+  const auto lost = std::find_if(got.begin(), got.end(), [&](const std::string& l) {
+    return l.rfind("*** Lost the link to the sensor on port " + device + ": ", 0) == 0;
   });
   ASSERT_NE(lost, got.end()) << console_.transcript();
   // One line names the port and the error, then the time-out report.
