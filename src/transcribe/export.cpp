@@ -424,8 +424,7 @@ class ExportObserver final : public RunObserver {
       const bool ok = geojson_->close();
       if (ok) {
         lines_.push_back("   GeoJSON file: " + name + ".geojson, " + std::to_string(stations_ - without_fix_) +
-                         " stations; " + std::to_string(without_fix_) +
-                         " stations without a GPS fix left out");
+                         " stations; left out without a GPS fix: " + std::to_string(without_fix_));
       } else if (problem_.empty()) {
         problem_ = geojson_->problem();
       }

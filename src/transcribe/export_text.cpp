@@ -10,8 +10,9 @@ namespace {
 template <class Real>
 std::string shortest_of(Real value) {
   if (!std::isfinite(value)) return {};
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value);
+  char text[400];  // the widest fixed double: 309 digits
+  // Fixed notation: 500000, not 5e+05, for the GIS tools that read it.
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
   return std::string(text, result.ptr);
 }
 

@@ -7,8 +7,9 @@
 
 namespace kal::xlat {
 
-// The shortest decimal text that reads back to `value` (a point as the
-// decimal separator); empty for a value that is not a finite number.
+// The shortest decimal text in fixed notation that reads back to `value` (a
+// point as the decimal separator); empty for a value that is not a finite
+// number.
 std::string shortest_text(double value);
 std::string shortest_text(float value);
 
