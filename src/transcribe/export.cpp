@@ -261,23 +261,31 @@ class CsvFile final : public ExportFile {
 // is never held in memory whole.
 class GeoJsonFile final : public ExportFile {
  public:
-  void begin() { out_ << "{\"type\":\"FeatureCollection\",\"features\":["; }
-  void feature(const std::vector<std::string>& names, const std::vector<Cell>& cells,
-               const StationRecord& s) {
+  // One feature made once with the column names; each station only sets its
+  // values, in column order.
+  void begin(const std::vector<std::string>& names) {
     Json properties = Json::object();
-    for (std::size_t i = 0; i < names.size() && i < cells.size(); ++i) {
-      properties[names[i]] = json_value(cells[i]);
+    for (const std::string& name : names) properties[name] = nullptr;
+    feature_ = {{"type", "Feature"},
+                {"geometry", {{"type", "Point"}, {"coordinates", {0.0, 0.0}}}},
+                {"properties", std::move(properties)}};
+    out_ << "{\"type\":\"FeatureCollection\",\"features\":[";
+  }
+  void feature(const std::vector<Cell>& cells, const StationRecord& s) {
+    Json& coordinates = feature_["geometry"]["coordinates"];
+    coordinates[0] = s.longitude;
+    coordinates[1] = s.latitude;
+    auto value = feature_["properties"].begin();
+    for (std::size_t i = 0; i < cells.size() && value != feature_["properties"].end(); ++i, ++value) {
+      *value = json_value(cells[i]);
     }
-    Json feature = {{"type", "Feature"},
-                    {"geometry", {{"type", "Point"}, {"coordinates", {s.longitude, s.latitude}}}},
-                    {"properties", std::move(properties)}};
-    out_ << (features_ ? ",\n" : "\n")
-         << feature.dump(-1, ' ', false, Json::error_handler_t::replace);
+    out_ << (features_ ? ",\n" : "\n") << feature_.dump(-1, ' ', false, Json::error_handler_t::replace);
     ++features_;
   }
   void end() { out_ << "\n]}\n"; }
 
  private:
+  Json feature_;
   std::int64_t features_ = 0;
 };
 
@@ -335,7 +343,7 @@ class ExportObserver final : public RunObserver {
     if (failed() || (!request_.csv && !request_.geojson)) return;
     const std::vector<Cell> row = row_of(file_, record);
     if (csv_) csv_->row(row);
-    if (geojson_ && record.has_fix) geojson_->feature(names_, row, record);
+    if (geojson_ && record.has_fix) geojson_->feature(row, record);
   }
 
   // The end of the pass: the last survey file's exports are completed.
@@ -401,7 +409,7 @@ class ExportObserver final : public RunObserver {
     }
     if (request_.geojson) {
       geojson_ = std::make_unique<GeoJsonFile>();
-      if (geojson_->open(base + ".geojson", run.raw_name)) geojson_->begin();
+      if (geojson_->open(base + ".geojson", run.raw_name)) geojson_->begin(names_);
     }
     for (ExportFile* f : {static_cast<ExportFile*>(csv_.get()), static_cast<ExportFile*>(geojson_.get())}) {
       if (f != nullptr && !f->problem().empty() && problem_.empty()) problem_ = f->problem();

@@ -579,14 +579,24 @@ void draw_dots(Xml& x, const Frame& f, const std::vector<const MapPoint*>& point
   }
 }
 
+struct LabelBox {
+  double left, top, right, bottom;
+  bool overlaps(const LabelBox& o) const {
+    return left < o.right && o.left < right && top < o.bottom && o.top < bottom;
+  }
+};
+
 void draw_marks(Xml& x, const Frame& f, const MapSpec& spec) {
-  std::size_t labels = 0;
+  std::vector<LabelBox> labels;  // a label that would cover another is left out
   for (const CommentMark* m : spec.marks) {
     if (spec.utm && !m->at.fix) continue;
     const double px = f.x(map_x(m->at, spec.utm)), py = f.y(map_y(m->at, spec.utm));
     x.leaf("circle", {{"cx", num(px)}, {"cy", num(py)}, {"r", "7"}, {"fill", "none"},
                       {"stroke", kCommentColour}, {"stroke-width", "2"}});
-    if (labels++ < kMapLabels) {
+    const LabelBox box{px + 9, py - 17, px + 9 + 6.5 * static_cast<double>(m->text.size()), py - 3};
+    const bool free = std::none_of(labels.begin(), labels.end(), [&](const LabelBox& b) { return b.overlaps(box); });
+    if (free && labels.size() < kMapLabels) {
+      labels.push_back(box);
       x.element("text", {{"x", num(px + 9)}, {"y", num(py - 6)}, {"font-size", "11"},
                          {"fill", kCommentColour}, {"stroke", "#ffffff"}, {"stroke-width", "3"},
                          {"paint-order", "stroke"}},
@@ -913,9 +923,6 @@ std::string QuickLookReport::html() const {
 
   x.element("h2", {}, "Summary");
   summary_table(x, d.surveys, d.whole);
-  x.element("h2", {}, "Comments");
-  comment_table(x, d.comments, d.comments_left_out);
-
   const std::string first_hc =
       d.surveys.empty() ? "HC" : spacing_name("HC", d.surveys.front()->file.geometry.hcp[0]);
   std::size_t with_stations = 0;
@@ -938,6 +945,9 @@ std::string QuickLookReport::html() const {
     spec.zone = d.first_zone;
     draw_map(x, spec);
   }
+
+  x.element("h2", {}, "Comments");
+  comment_table(x, d.comments, d.comments_left_out);
 
   const std::size_t profiles = std::max<std::size_t>(1, d.profile_count);
   const std::size_t per_profile =
