@@ -146,6 +146,12 @@ void BM_Export(benchmark::State& state, bool report, bool gis) {
       benchmark::Counter(static_cast<double>(state.iterations() * lines), benchmark::Counter::kIsRate);
   state.counters["peak_rss_MB"] = static_cast<double>(peak_rss_kb()) / 1024.0;
   state.counters["rss_before_MB"] = static_cast<double>(rss_before) / 1024.0;
+  double export_bytes = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path, ec)) {
+    const std::string ext = entry.path().extension().string();
+    if (ext == ".csv" || ext == ".geojson") export_bytes += static_cast<double>(entry.file_size(ec));
+  }
+  if (gis) state.counters["csv_geojson_MB"] = export_bytes / (1024.0 * 1024.0);
   if (report) {
     state.counters["report_MB"] =
         static_cast<double>(std::filesystem::file_size(folder.path / "DAY.html", ec)) / (1024.0 * 1024.0);

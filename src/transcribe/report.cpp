@@ -282,9 +282,9 @@ std::string result_meaning(std::int32_t result) {
 
 const char* kStyle =
     "body{font-family:sans-serif;margin:16px;color:#222}"
-    "table{border-collapse:collapse;margin:8px 0}"
-    "th,td{border:1px solid #bbb;padding:3px 8px;text-align:right}"
-    "th{background:#eee}td.text,th.text{text-align:left}"
+    "table{border-collapse:collapse;margin:8px 0;font-size:13px}"
+    "th,td{border:1px solid #bbb;padding:2px 6px;text-align:right;white-space:nowrap}"
+    "th{background:#eee;white-space:normal}td.text,th.text{text-align:left}td.gap{white-space:normal;min-width:10em}"
     "tr.whole td{font-weight:bold}"
     "p.warning{color:#b2182b;font-weight:bold}"
     "svg{display:block;margin:6px 0 14px 0}";
@@ -844,9 +844,10 @@ void summary_row(Xml& x, const std::string& name, const Stats& s, bool whole) {
   cell(duration_text(s.duration_ms));
   cell(num(100.0 * static_cast<double>(s.fixes) / static_cast<double>(s.stations), 1) + " % (" +
        std::to_string(s.fixes) + ")");
-  cell(s.gap_ms < 0 ? "\u2013"
-                    : duration_text(s.gap_ms) + " after line " + std::to_string(s.gap_line) + " station " +
-                          std::to_string(s.gap_station));
+  x.element("td", {{"class", "gap"}},
+            s.gap_ms < 0 ? "\u2013"
+                         : duration_text(s.gap_ms) + ", line " + std::to_string(s.gap_line) + " after station " +
+                               std::to_string(s.gap_station));
   if (s.have_status) {
     cell(num(s.voltage_min, 2) + " \u2013 " + num(s.voltage_max, 2));
     cell(num(s.temperature_min, 1) + " \u2013 " + num(s.temperature_max, 1));

@@ -260,6 +260,25 @@ TEST(XlatExport, DamagedRawFileStillGivesAReport) {
   EXPECT_NE(html.find("<td class=\"text\">Whole RAW file</td><td>4</td>"), std::string::npos);
 }
 
+// The report's summary of LINE0001, worked out from the survey: S1-S3 on
+// lines 1 and 12 from 10:00:01 to 10:00:06, two of three with a fix, the
+// longest gap S1 -> S2, voltage 12.5 then 12, temperature 23.61 then 20.
+TEST(XlatExport, ReportSummaryAndComments) {
+  TempDir dir;
+  write_file(dir.file("in.RAW"), raw_text(survey()));
+  ASSERT_EQ(run_kalxlat(dir.path(), {"in.RAW", "--report"}).status, 0);
+  const std::string html = read_file(dir.file("in.html"));
+  const std::string dash = "\u2013";
+  EXPECT_NE(html.find("<tr><td class=\"text\">LINE0001</td><td>3</td><td>2</td><td>10:00:01</td>"
+                      "<td>10:00:06</td><td>5 s</td><td>66.7 % (2)</td><td class=\"gap\">3 s, line 1 after station 1</td>"
+                      "<td>12 " + dash + " 12.5</td><td>20 " + dash + " 23.6</td></tr>"),
+            std::string::npos)
+      << html;
+  EXPECT_NE(html.find("<td class=\"text\">Default</td><td>09:59:59</td><td class=\"text\">Start of day</td>"),
+            std::string::npos);
+  EXPECT_NE(html.find("<td>10:00:03</td><td class=\"text\">Gap, &quot;wet&quot; spot</td>"), std::string::npos);
+}
+
 struct GeometryCase {
   const char* code;
   Lines stations;
