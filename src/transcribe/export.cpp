@@ -1,6 +1,7 @@
 #include "transcribe/export.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -8,7 +9,6 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -93,7 +93,7 @@ struct Cell {
 Cell empty() { return {}; }
 Cell integer(std::int64_t v) { return {Cell::Kind::integer, v, 0.0, {}}; }
 Cell number(double v) {
-  if (shortest_text(v).empty()) return empty();  // not a finite number
+  if (!std::isfinite(v)) return empty();
   return {Cell::Kind::number, 0, v, {}};
 }
 Cell number(float v) { return number(widened(v)); }
@@ -102,7 +102,7 @@ Cell text(std::string v) {
   return {Cell::Kind::text, 0, 0.0, as_utf8(v)};
 }
 
-std::string two_digits(std::int32_t v, int width = 2) {
+std::string zero_filled(std::int32_t v, int width = 2) {
   std::string digits = std::to_string(v);
   if (v >= 0 && static_cast<int>(digits.size()) < width) {
     digits.insert(0, static_cast<std::size_t>(width) - digits.size(), '0');
@@ -111,8 +111,8 @@ std::string two_digits(std::int32_t v, int width = 2) {
 }
 
 std::string time_text(const StationRecord& s) {
-  return two_digits(s.hour) + ":" + two_digits(s.minute) + ":" + two_digits(s.second) + "." +
-         two_digits(s.millisecond, 3);
+  return zero_filled(s.hour) + ":" + zero_filled(s.minute) + ":" + zero_filled(s.second) + "." +
+         zero_filled(s.millisecond, 3);
 }
 
 std::string spacing_text(float spacing) {
