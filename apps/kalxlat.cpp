@@ -1,42 +1,74 @@
 // kalxlat: transcribes an existing RAW file, once per output type letter.
 //
-//   kalxlat RAWFILE [TYPES] [HEIGHT]
+//   kalxlat RAWFILE [TYPES] [HEIGHT] [--csv] [--geojson] [--report]
 //
 // TYPES is a string of output type letters (X G D L S P I R, any case;
 // default X); HEIGHT, when given, is the sensor height counted as set on the
-// command line. Exit status: 0 when every transcription returned 0, else the
-// first non-zero result code; 64 for a wrong command line.
+// command line. The options, anywhere after RAWFILE, add the GIS exports of
+// every survey file (NAME.csv, NAME.geojson) and the quick-look report
+// (RAWSTEM.html); they change none of the files of the TYPES. Exit status: 0
+// when every transcription returned 0, else the first non-zero result code
+// (4 as well when an export could not be written); 64 for a wrong command
+// line.
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/fixed_text.h"
 #include "common/format.h"
 #include "link/console.h"
 #include "transcribe/driver.h"
+#include "transcribe/export.h"
 
 namespace {
 
 constexpr int kUsageError = 64;  // EX_USAGE
 
 int usage() {
-  kal::put_line("usage: kalxlat RAWFILE [TYPES] [HEIGHT]");
+  kal::put_line("usage: kalxlat RAWFILE [TYPES] [HEIGHT] [--csv] [--geojson] [--report]");
   kal::put_line("  TYPES: output type letters X G D L S P I R (default X); HEIGHT: sensor height in m");
+  kal::put_line("  --csv, --geojson: NAME.csv, NAME.geojson per survey file; --report: RAWSTEM.html");
   return kUsageError;
+}
+
+// Takes an option; false for an unknown one.
+bool take_option(std::string_view arg, kal::ExportRequest& request) {
+  if (arg == "--csv") {
+    request.csv = true;
+  } else if (arg == "--geojson") {
+    request.geojson = true;
+  } else if (arg == "--report") {
+    request.report = true;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 4) return usage();
+  if (argc < 2) return usage();
   const std::string raw_name = argv[1];
-  std::string types = argc >= 3 ? std::string(kal::trimmed(argv[2])) : std::string();
+  kal::ExportRequest request;
+  std::vector<std::string> positional;
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg.substr(0, 2) == "--") {
+      if (!take_option(arg, request)) return usage();
+    } else {
+      positional.emplace_back(arg);
+    }
+  }
+  if (positional.size() > 2) return usage();
+  std::string types = !positional.empty() ? std::string(kal::trimmed(positional[0])) : std::string();
   if (types.empty()) types = "X";
 
   float sensor_height = 0.2f;
   bool height_set = false;
-  if (argc >= 4) {
-    if (kal::fmt::read_free_real(argv[3], sensor_height) != kal::fmt::FreeRead::value) return usage();
+  if (positional.size() == 2) {
+    if (kal::fmt::read_free_real(positional[1], sensor_height) != kal::fmt::FreeRead::value) return usage();
     height_set = true;
   }
 
@@ -53,6 +85,10 @@ int main(int argc, char** argv) {
       kal::put_line(kal::fmt::FreeLine().text("   Error code was ").i32(result).str());
       if (first_failure == 0) first_failure = result;
     }
+  }
+  if (request.any() && !kal::export_survey(raw_name, request, sensor_height, height_set) &&
+      first_failure == 0) {
+    first_failure = kal::kXlatOutputOpen;
   }
   return first_failure;
 }

@@ -81,12 +81,15 @@ double central_meridian(std::int32_t zone) {
   return -((z - 30) * 6 - 3) * 3600.0;
 }
 
+std::mutex diagnostics_guard;
+int diagnostics_muted = 0;  // ProjectionWarningsMuted objects alive
+
 // The diagnostics file: the first warning of the process replaces an old
 // file, later ones extend it.
 void write_diagnostics(const std::vector<std::string>& lines) {
-  static std::mutex guard;
   static bool replaced = false;
-  const std::lock_guard<std::mutex> lock(guard);
+  const std::lock_guard<std::mutex> lock(diagnostics_guard);
+  if (diagnostics_muted > 0) return;
   std::ofstream out("fort.99", replaced ? std::ios::app : std::ios::trunc);
   if (!out) return;  // the projection never fails; the warning is lost
   replaced = true;
@@ -130,6 +133,16 @@ Ellipsoid ellipsoid_of(std::int32_t index) {
 }
 
 }  // namespace
+
+ProjectionWarningsMuted::ProjectionWarningsMuted() {
+  const std::lock_guard<std::mutex> lock(diagnostics_guard);
+  ++diagnostics_muted;
+}
+
+ProjectionWarningsMuted::~ProjectionWarningsMuted() {
+  const std::lock_guard<std::mutex> lock(diagnostics_guard);
+  --diagnostics_muted;
+}
 
 void LL2UTM(double& easting, double& northing, double& latitude, const double& longitude,
             std::int32_t& zone, const std::int32_t& ellipsoid) {

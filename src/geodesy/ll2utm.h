@@ -18,4 +18,14 @@ namespace kal {
 void LL2UTM(double& easting, double& northing, double& latitude, const double& longitude,
             std::int32_t& zone, const std::int32_t& ellipsoid);
 
+// While an object of this class lives, the projection writes no warnings:
+// for a pass that repeats projections the transcription made and reported.
+class ProjectionWarningsMuted {
+ public:
+  ProjectionWarningsMuted();
+  ~ProjectionWarningsMuted();
+  ProjectionWarningsMuted(const ProjectionWarningsMuted&) = delete;
+  ProjectionWarningsMuted& operator=(const ProjectionWarningsMuted&) = delete;
+};
+
 }  // namespace kal

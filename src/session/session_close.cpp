@@ -10,6 +10,7 @@
 #include "link/instrument_protocol.h"
 #include "session/session.h"
 #include "transcribe/driver.h"
+#include "transcribe/export.h"
 
 namespace kal {
 namespace {
@@ -164,6 +165,7 @@ void SessionClose::transcribe_all() {
       if (exit_status_ == kExitOk) exit_status_ = kExitTranscriptionFailed;
     }
   }
+  write_quick_look_report(upload_.raw_name(), s_.sensor_height, s_.args_given);
 }
 
 }  // namespace kal

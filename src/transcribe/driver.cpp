@@ -166,6 +166,7 @@ Stop switch_files(Run& run) {
   if (run.type == OutputType::G) write_g_header(run);
 
   for (auto& offsets : run.station.RtmOffsets) offsets.fill(0.0f);
+  if (run.observer != nullptr) run.observer->survey_file_started(run);
   return std::nullopt;
 }
 
@@ -238,11 +239,17 @@ std::int32_t transcribe(Run& run, std::string_view output_type, bool height_set)
 }
 
 }  // namespace
+
+std::int32_t transcribe_run(Run& run, std::string_view output_type, bool height_set) {
+  return transcribe(run, output_type, height_set);
+}
+
 }  // namespace xlat
 
 void KALXLATSUB(std::string_view raw_name, std::string_view output_type, float& sensor_height,
                 bool& height_set, std::int32_t& result_code) {
   xlat::Run run(xlat::persistent(), sensor_height);
+  run.keep.replies.clear();
   run.raw_name = std::string(trimmed(raw_name));
   result_code = xlat::transcribe(run, output_type, height_set);
 }

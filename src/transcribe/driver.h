@@ -21,4 +21,11 @@ inline constexpr std::int32_t kXlatBadType = 5;
 void KALXLATSUB(std::string_view raw_name, std::string_view output_type, float& sensor_height,
                 bool& height_set, std::int32_t& result_code);
 
+namespace xlat {
+struct Run;
+// The same transcription on a run prepared by the caller (its RAW name set,
+// an observer or discarded outputs chosen); returns the result code.
+std::int32_t transcribe_run(Run& run, std::string_view output_type, bool height_set);
+}  // namespace xlat
+
 }  // namespace kal

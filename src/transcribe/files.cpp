@@ -39,11 +39,11 @@ void reset_persistent_state() { persistent() = Persistent{}; }
 // ---- OutputFile ---------------------------------------------------------------------
 
 OutputFile::~OutputFile() {
-  if (file_ != nullptr) close(Disposition::keep);
+  if (is_open()) close(Disposition::keep);
 }
 
 bool OutputFile::open(const std::string& path, bool binary) {
-  if (file_ != nullptr) close(Disposition::keep);
+  if (is_open()) close(Disposition::keep);
   file_ = std::fopen(path.c_str(), binary ? "wb" : "w");
   if (file_ == nullptr) return false;
   if (!buffer_) buffer_ = std::make_unique<char[]>(kFileBuffer);
@@ -55,10 +55,20 @@ bool OutputFile::open(const std::string& path, bool binary) {
   return true;
 }
 
+void OutputFile::open_discarding(const std::string& path) {
+  if (is_open()) close(Disposition::keep);
+  discarding_ = true;
+  path_ = path;
+  lines_ = 0;
+  bytes_ = 0;
+  failed_ = false;
+}
+
 void OutputFile::write_line(std::string_view line) {
-  if (file_ == nullptr) return;
-  if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
-      std::fputc('\n', file_) == EOF) {
+  if (file_ == nullptr) {
+    if (!discarding_) return;
+  } else if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
+             std::fputc('\n', file_) == EOF) {
     failed_ = true;
   }
   ++lines_;
@@ -66,12 +76,19 @@ void OutputFile::write_line(std::string_view line) {
 }
 
 void OutputFile::write_bytes(const void* data, std::size_t size) {
-  if (file_ == nullptr) return;
-  if (std::fwrite(data, 1, size, file_) != size) failed_ = true;
+  if (file_ == nullptr) {
+    if (!discarding_) return;
+  } else if (std::fwrite(data, 1, size, file_) != size) {
+    failed_ = true;
+  }
   bytes_ += static_cast<std::int64_t>(size);
 }
 
 bool OutputFile::close(Disposition disposition) {
+  if (discarding_) {
+    discarding_ = false;
+    return true;
+  }
   if (file_ == nullptr) return true;
   bool ok = !failed_ && std::ferror(file_) == 0;
   if (std::fclose(file_) != 0) ok = false;
@@ -198,6 +215,10 @@ bool open_output(Run& run, OutputFile& file, const std::string& name, bool binar
     report_open_error(run);
     return false;
   }
+  if (run.discard_outputs) {
+    file.open_discarding(path);
+    return true;
+  }
   if (!file.open(path, binary)) {
     report_open_error(run);
     return false;
@@ -219,6 +240,7 @@ template <class T, class Reader>
 bool read_reply_with(T& value, Reader reader) {
   std::string reply;
   while (console().read_line(reply)) {
+    persistent().replies.push_back(reply);
     switch (reader(reply, value)) {
       case fmt::FreeRead::value:
       case fmt::FreeRead::keep:

@@ -180,6 +180,7 @@ void handle_comment(Run& run) {
   station.Second = second;
   station.Millisecond = 0;
   config.CommentText = text;
+  const std::string as_written = text;
   write_time_line("Comment>", config, station, text);
   put_line(text);
   config.CommentText = SHIFTUP(config.CommentText);
@@ -188,6 +189,7 @@ void handle_comment(Run& run) {
     write_time_line("\\", config, station, text);
     run.main.write_line(text);
   }
+  if (run.observer != nullptr) run.observer->comment_read(run, as_written);
 }
 
 bool is_identification(std::string_view line) {

@@ -46,6 +46,9 @@ struct Persistent {
   std::vector<double> fix_latitude;
   std::vector<double> fix_longitude;
   std::vector<float> fix_altitude;
+  // The operator's replies to the prompts of the last call, in order: a
+  // later pass over the same RAW file (the exports) answers alike.
+  std::vector<std::string> replies;
 };
 
 Persistent& persistent();
@@ -151,7 +154,9 @@ class OutputFile {
   ~OutputFile();
 
   bool open(const std::string& path, bool binary = false);
-  bool is_open() const { return file_ != nullptr; }
+  // Open without a file: lines are counted, nothing is written or created.
+  void open_discarding(const std::string& path);
+  bool is_open() const { return file_ != nullptr || discarding_; }
   const std::string& path() const { return path_; }
   std::int64_t lines() const { return lines_; }
   std::int64_t bytes() const { return bytes_; }
@@ -168,6 +173,7 @@ class OutputFile {
   std::int64_t lines_ = 0;
   std::int64_t bytes_ = 0;
   bool failed_ = false;
+  bool discarding_ = false;
 };
 
 // The RAW file, read line by line: each line without its CR LF, cut to 120
@@ -198,6 +204,20 @@ class RawInput {
 void normalise_tag(std::string& line);
 
 // ---- one run -------------------------------------------------------------------------
+
+struct Run;
+
+// Sees what a pass writes, for the exports made beside the survey formats.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // A file header opened the files of a new survey file (run.base_name).
+  virtual void survey_file_started(const Run& run) = 0;
+  // A comment record was read; `text` as the record holds it.
+  virtual void comment_read(const Run& run, std::string_view text) = 0;
+  // The writer wrote a line for the station completed by `kind`.
+  virtual void station_written(Run& run, StationKind kind) = 0;
+};
 
 struct Run {
   Run(Persistent& keep_, float& height) : keep(keep_), sensor_height(height) {}
@@ -232,6 +252,9 @@ struct Run {
   bool pklvt_read_ok = false;     // a $PKLVT sentence was read without error
   std::int32_t last_dat31_line = kNoLineYet;
   std::int64_t dat_records = 0;
+
+  RunObserver* observer = nullptr;
+  bool discard_outputs = false;  // open every output without creating a file
 
   bool write_failed = false;  // a kept output lost data
   std::int32_t xyx_count = 0;

@@ -371,6 +371,7 @@ Stop write_station(Run& run, StationKind kind) {
     case OutputType::R:
       return std::nullopt;
   }
+  if (run.observer != nullptr) run.observer->station_written(run, kind);
   // A written station is worth keeping, whatever file header follows; its
   // comment number belongs to this line only.
   run.output_used = true;

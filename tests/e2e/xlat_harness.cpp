@@ -221,6 +221,45 @@ std::set<std::string> list_files(const std::string& dir) {
   return names;
 }
 
+std::vector<std::vector<std::string>> read_csv(const std::string& path) {
+  const std::string text = read_file(path);
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> fields;
+  std::string field;
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c != '"') {
+        field += c;
+      } else if (i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else {
+        quoted = false;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.push_back(field);
+      field.clear();
+    } else if (c == '\n' || c == '\r') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      fields.push_back(field);
+      field.clear();
+      records.push_back(fields);
+      fields.clear();
+    } else {
+      field += c;
+    }
+  }
+  if (!field.empty() || !fields.empty()) {
+    fields.push_back(field);
+    records.push_back(fields);
+  }
+  return records;
+}
+
 std::string with_checksum(std::string_view body) {
   unsigned char sum = 0;
   for (char c : body) sum ^= static_cast<unsigned char>(c);

@@ -61,6 +61,10 @@ std::vector<std::string> read_lines(const std::string& path);
 // Names of the entries directly inside `dir`.
 std::set<std::string> list_files(const std::string& dir);
 
+// The records of a CSV file (RFC 4180: quoted fields, doubled quotes, CR LF
+// or LF line ends), each split into its fields.
+std::vector<std::vector<std::string>> read_csv(const std::string& path);
+
 // NMEA: the sentence body (without "$" and "*") followed by "*" and its
 // two-digit upper-case hexadecimal XOR checksum.
 std::string with_checksum(std::string_view body);

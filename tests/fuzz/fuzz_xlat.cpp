@@ -1,6 +1,7 @@
 // A whole transcription of one RAW file (the fuzz input) for every output
-// type, in a private temporary folder: never a crash, never a hang, and no
-// file written outside that folder.
+// type and its exports (CSV, GeoJSON, report), in a private temporary
+// folder: never a crash, never a hang, and no file written outside that
+// folder.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "support/fake_console.h"
 #include "support/temp_dir.h"
 #include "transcribe/driver.h"
+#include "transcribe/export.h"
 
 namespace fs = std::filesystem;
 
@@ -38,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kal::KALXLATSUB(raw.string(), type, height, height_set, result);
     if (result < 0 || result > 5) std::abort();
   }
+  kal::ExportRequest all;
+  all.csv = all.geojson = all.report = true;
+  kal::export_survey(raw.string(), all, 0.4f, true);
   // Nothing may escape the folder: its parent holds only the run folder.
   // (The projection's diagnostics file fort.99 goes to the working folder.)
   for (const auto& entry : fs::directory_iterator(root.parent_path())) {

@@ -90,7 +90,6 @@ TEST(Kalfetch5Binary, UploadsAPacedBuiltInSurveyWithScriptedAnswers) {
   // 40 lines, each counted twice: the last progress line is record 80.
   EXPECT_TRUE(has(" Records saved:    80"));
   EXPECT_TRUE(has(">>>Transcribe to file type X"));
-  EXPECT_EQ(out.back(), "   Data  successfully transcribed!");
   EXPECT_TRUE(has(">>>> Sensor has been shut down..."));
 
   const std::vector<std::string> names = files_in(cwd.path());
@@ -98,6 +97,12 @@ TEST(Kalfetch5Binary, UploadsAPacedBuiltInSurveyWithScriptedAnswers) {
     return n.size() == 21 && n.rfind("XC", 0) == 0 && n.substr(17) == ".RAW";
   });
   ASSERT_NE(raw, names.end());
+  // The transcription's result, then the quick-look report beside the RAW file.
+  const std::string report = raw->substr(0, 17) + ".html";
+  ASSERT_GE(out.size(), 2u);
+  EXPECT_EQ(out[out.size() - 2], "   Data  successfully transcribed!");
+  EXPECT_EQ(out.back(), "   Quick-look report: " + report);
+  EXPECT_TRUE(fs::exists(cwd.path() / report));
   const Lines raw_lines = split_lines(read_file(cwd.path() / *raw));
   EXPECT_EQ(raw_lines.size(), 40u);
   EXPECT_EQ(raw_lines.back(), "Z$");

@@ -149,10 +149,14 @@ TEST_F(SessionSim, FoundAt38400UploadsEveryLineAndKeepsTheMemoryOnNo) {
   const Lines got = lines();
   ASSERT_GE(got.size(), expected.size());
   EXPECT_EQ(Lines(got.begin(), got.begin() + static_cast<long>(expected.size())), expected);
-  // The transcription's own dialogue follows, then exactly one result line.
-  const std::string& last = got.back();
-  EXPECT_TRUE(last == "   Data  successfully transcribed!" || last.rfind("   Error code was ", 0) == 0)
-      << last;
+  // The transcription's own dialogue follows, then exactly one result line
+  // and the line naming the quick-look report written beside the RAW file.
+  ASSERT_GE(got.size(), 2u);
+  const std::string& result = got[got.size() - 2];
+  EXPECT_TRUE(result == "   Data  successfully transcribed!" || result.rfind("   Error code was ", 0) == 0)
+      << result;
+  EXPECT_EQ(got.back(), "   Quick-look report: XC143015-12082026.html");
+  EXPECT_TRUE(std::filesystem::exists(cwd_.path() / "XC143015-12082026.html"));
 
   EXPECT_EQ(raw(), joined(kSurvey));
   // Comment text: columns 10-25, upper-cased, in slot 1.
@@ -445,7 +449,11 @@ TEST_F(SessionSim, BuiltInSurveyIsTranscribedOncePerTypeInOrder) {
       ">>>Transcribe to file type X", "   Data  successfully transcribed!",
       ">>>Transcribe to file type L", "   Data  successfully transcribed!"};
   EXPECT_EQ(hand_off, expected);
-  EXPECT_EQ(got.back(), "   Data  successfully transcribed!");
+  // One report after all the transcriptions, named on the last line.
+  EXPECT_EQ(got.back(), "   Quick-look report: XC143015-12082026.html");
+  EXPECT_EQ(std::count_if(got.begin(), got.end(),
+                          [](const std::string& l) { return l.find("Quick-look report") != std::string::npos; }),
+            1);
   // 30 lines, each counted twice.
   EXPECT_NE(std::find(got.begin(), got.end(), " Records saved:    60"), got.end());
   // The RAW file and the transcription's outputs are left beside each other.
