@@ -65,10 +65,13 @@ class Win32Device final : public SerialDevice {
   explicit Win32Device(HANDLE handle) : handle_(handle) {}
   ~Win32Device() override { close(); }
 
+  // A completed write only means the bytes reached the driver: they are
+  // let go out before anything is purged, and only received bytes are
+  // discarded, so a frame written just before a purge or a release (clear
+  // memory, shut down) still reaches the sensor.
   std::int32_t purge_all() override {
-    return PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)
-               ? 0
-               : last_error();
+    drain_output();
+    return PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR) ? 0 : last_error();
   }
 
   std::int32_t get_line(LineSettings& settings) override {
@@ -158,14 +161,18 @@ class Win32Device final : public SerialDevice {
     ResetEvent(reader_event_);
     DWORD done = 0;
     if (!ReadFile(handle_, buffer, static_cast<DWORD>(capacity), &done, &io)) {
-      if (GetLastError() != ERROR_IO_PENDING) return last_error();
-      if (!GetOverlappedResult(handle_, &io, &done, TRUE)) {
-        // A read cut short by the stop's receive abort is no device error.
-        return GetLastError() == ERROR_OPERATION_ABORTED ? 0 : last_error();
-      }
+      if (GetLastError() != ERROR_IO_PENDING) return quiet_or_error(last_error());
+      if (!GetOverlappedResult(handle_, &io, &done, TRUE)) return quiet_or_error(last_error());
     }
     got = static_cast<std::int32_t>(done);
     return 0;
+  }
+
+  // A read cut short by a stop, or ended by its total time-out (reported as
+  // ERROR_TIMEOUT by some Windows versions and by Wine, as zero bytes by
+  // others), is no device error: the line was only quiet.
+  static std::int32_t quiet_or_error(std::int32_t error) {
+    return error == ERROR_OPERATION_ABORTED || error == ERROR_TIMEOUT ? 0 : error;
   }
 
   void reader_end() override {
@@ -173,16 +180,26 @@ class Win32Device final : public SerialDevice {
     reader_event_ = nullptr;
   }
 
-  void interrupt_reader() override { PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR); }
+  // The receive abort alone does not end a pending read everywhere (Wine
+  // lets it run to its time-out): it is cancelled as well.
+  void interrupt_reader() override {
+    CancelIoEx(handle_, nullptr);
+    PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR);
+  }
 
   std::int32_t close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return 0;
+    drain_output();
     const std::int32_t status = CloseHandle(handle_) ? 0 : last_error();
     handle_ = INVALID_HANDLE_VALUE;
     return status;
   }
 
  private:
+  // Waits until the driver has sent every byte written (a failure leaves
+  // nothing to wait for).
+  void drain_output() { FlushFileBuffers(handle_); }
+
   HANDLE handle_;
   HANDLE reader_event_ = nullptr;
 };

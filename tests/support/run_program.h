@@ -89,6 +89,11 @@ class ChildProcess {
     if (::waitpid(pid_, &status, 0) == pid_) reaped(status);
   }
 
+  // Sends `signal` to the child (when it still runs) without waiting.
+  void send(int signal) {
+    if (pid_ > 0) ::kill(pid_, signal);
+  }
+
   // Ends the child with `signal` (when it still runs), reaps it and closes the pipes.
   void stop(int signal = SIGTERM) {
     if (pid_ > 0) {

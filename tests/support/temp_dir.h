@@ -4,10 +4,9 @@
 // isolation. KAL_TEST_KEEP=1 keeps the folders for a look afterwards.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -21,9 +20,15 @@ class TempDir {
 
   explicit TempDir(std::string_view prefix = "kal-test", Cwd cwd = Cwd::stay) {
     std::error_code ec;
-    std::string pattern = (std::filesystem::temp_directory_path(ec) / prefix).string() + "-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) return;  // not ready(): tests assert it
-    path_ = pattern;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    // A name nobody has: create_directory fails on one that exists. (The
+    // same on Windows, which has no mkdtemp.)
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const std::filesystem::path candidate = base / (std::string(prefix) + "-" + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate, ec)) path_ = candidate;
+    }
+    if (path_.empty()) return;  // not ready(): tests assert it
     if (cwd == Cwd::enter) enter();
   }
   ~TempDir() {

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <regex>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include "transcribe/xlat_test_support.h"
 
@@ -441,11 +443,15 @@ TEST(TranscribeDriver, ResultCodes) {
     bool set = true;
     std::int32_t result = -1;
     KALXLATSUB(folder.file("sub/"), "X", height, set, result);
+#ifdef _WIN32
+    EXPECT_EQ(result, 3);  // Windows does not open a folder as a file at all
+#else
     EXPECT_EQ(result, 1);
     EXPECT_TRUE(console.has(" *** Read error in input file at line " + rjust(1, 12))) << console.dump();
     bool iostat = false;
     for (const auto& l : console.lines) iostat |= l.rfind(" IOSTAT=", 0) == 0;
     EXPECT_TRUE(iostat) << console.dump();
+#endif
   }
 }
 
@@ -463,6 +469,7 @@ TEST(TranscribeDriver, HeightPrompt) {
   EXPECT_FLOAT_EQ(given.height, 1.25f);
 }
 
+#ifndef _WIN32  // the Windows kalxlat.exe is run under Wine by the Linux build's tests
 TEST(Kalxlat, UsageAndFirstFailure) {
   const std::string bin = std::string(KAL_BIN_DIR) + "/kalxlat";
   const int usage = std::system((bin + " > /dev/null 2>&1").c_str());
@@ -475,6 +482,7 @@ TEST(Kalxlat, UsageAndFirstFailure) {
   ASSERT_TRUE(WIFEXITED(missing));
   EXPECT_EQ(WEXITSTATUS(missing), 3);  // X gives 3 first, Q would give 5
 }
+#endif
 
 }  // namespace
 }  // namespace kal::xlat
