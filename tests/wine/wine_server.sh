@@ -11,7 +11,7 @@ unset DISPLAY WAYLAND_DISPLAY
 case "$action" in
   start)
     mkdir -p "$WINEPREFIX"
-    wineserver -p </dev/null >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1 || true  # one may run already
     wine cmd /c exit </dev/null >/dev/null 2>&1
     ;;
   stop)

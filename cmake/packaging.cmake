@@ -1,0 +1,41 @@
+# Installation and packages. Linux: the three executables in bin/, the README
+# in share/doc/kalfetch5/; package kalfetch5_<version>_amd64.deb. Windows:
+# the two executables and the README as text with CR LF line ends, in
+# kalfetch5-<version>-win64.zip. scripts/package builds both.
+if(WIN32)
+  install(TARGETS kalfetch5 kalxlat RUNTIME DESTINATION .)
+  # Notepad and every other Windows editor want CR LF.
+  file(READ ${CMAKE_SOURCE_DIR}/README.md readme)
+  string(REPLACE "\r\n" "\n" readme "${readme}")
+  string(REPLACE "\n" "\r\n" readme "${readme}")
+  file(WRITE ${CMAKE_BINARY_DIR}/README.txt "${readme}")
+  install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME kalfetch5-${PROJECT_VERSION}-win64)
+else()
+  include(GNUInstallDirs)
+  install(TARGETS kalfetch5 kalxlat RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(TARGET kalvor_sim)
+    install(TARGETS kalvor_sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+  # Debian wants the changelog of a native package compressed.
+  file(ARCHIVE_CREATE OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz PATHS ${CMAKE_SOURCE_DIR}/packaging/changelog
+       FORMAT raw COMPRESSION GZip COMPRESSION_LEVEL 9)
+  install(FILES README.md ${CMAKE_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kalfetch5)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # kalfetch5_<version>_amd64.deb
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)    # the run-time libraries, from the binaries
+  set(CPACK_DEBIAN_PACKAGE_SECTION science)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "KALFETCH5 developers <kalfetch5@example.org>")
+endif()
+set(CPACK_PACKAGE_NAME kalfetch5)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "field program of the Kalvor ground-conductivity sensor")
+set(CPACK_PACKAGE_DESCRIPTION "kalfetch5 finds the sensor on a serial port, uploads its memory
+into a RAW file and transcribes it into the survey formats (XYZ, Geosoft,
+Dat31, log, SAN, IDF, ICE); kalxlat transcribes existing RAW files;
+kalvor-sim simulates the sensor.")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
