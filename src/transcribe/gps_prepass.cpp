@@ -14,6 +14,15 @@ namespace {
 
 bool is_upper_letter(char c) { return c >= 'A' && c <= 'Z'; }
 
+// Columns 2-3 of the normalised line are "G$": the tag stands there already,
+// or in column 1 and moves there.
+bool is_gps_record(std::string_view line) {
+  const auto tag_at = [line](std::size_t at) {
+    return line.size() > at + 1 && line[at] == 'G' && line[at + 1] == '$';
+  };
+  return tag_at(0) || tag_at(1);
+}
+
 void project_mean(Run& run, double mean_latitude, double mean_longitude) {
   Persistent& keep = run.keep;
   double easting = 0.0, northing = 0.0;
@@ -63,15 +72,18 @@ Stop gps_prepass(Run& run) {
   bool have_fix = false;
   std::int32_t fix_index = 1;
   std::int32_t pass_line = 0;
+  std::string_view raw_line;
   std::string line;
   for (;;) {
     ++pass_line;
-    const RawInput::Read read = run.raw.next(line);
+    const RawInput::Read read = run.raw.next(raw_line);
     if (read == RawInput::Read::end) break;
     if (read == RawInput::Read::error) return report_raw_read_error(run, pass_line);
-    // The tag test of the normalised line, without moving every line.
-    const bool gps_record = (line[0] == 'G' && line[1] == '$') || (line[1] == 'G' && line[2] == '$');
-    if (!gps_record) continue;
+    // The tag test of the normalised line on the line as read: only G$
+    // records are copied and normalised.
+    if (!is_gps_record(raw_line)) continue;
+    line.assign(raw_line);
+    line.resize(kLineLength, ' ');
     normalise_tag(line);
     const int p = gga_position(line);
     if (p > 0 && fix_index <= kMaxFixes) {
