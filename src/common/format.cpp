@@ -1,5 +1,6 @@
 #include "common/format.h"
 
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -339,117 +340,134 @@ void append_value(std::string& out, const Item& item, const Value& value) {
 
 // ---- reads -----------------------------------------------------------------
 
-// Copies the non-blank characters of `field` into `out` (at most `cap`).
-std::size_t compact(std::string_view field, char* out, std::size_t cap) {
-  std::size_t n = 0;
-  for (char c : field) {
-    if (c == ' ') continue;
-    if (n == cap) return cap + 1;
-    out[n++] = c;
-  }
-  return n;
-}
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// A numeric field without its blanks: all blank, or an optional sign and the
-// rest (the body).
+// A field holds at most this many characters that are not blanks.
+constexpr std::size_t kMaxFieldCharacters = 120;
+
+// What a numeric field holds once its blanks are ignored: an optional sign,
+// then digits and at most one point (`point` digits before it). The value
+// of the first 19 significant digits is gathered on the way, so that most
+// fields need no second look.
 struct NumericField {
-  bool blank = false;
+  bool blank = true;
   bool negative = false;
-  std::string_view body;
+  bool has_point = false;
+  int digits = 0;       // all digits, leading zeros included
+  int point = 0;        // digits before the point
+  int significant = 0;  // digits from the first non-zero one on
+  std::uint64_t mantissa = 0;  // of the significant digits, while there are at most 19
 };
 
-// `text` receives the field's non-blank characters (it must hold 160).
-bool split_numeric(std::string_view field, char* text, NumericField& f) {
-  const std::size_t n = compact(field, text, 120);
-  if (n > 120) return false;
-  f = NumericField{};
-  f.blank = n == 0;
-  std::size_t pos = 0;
-  if (n > 0 && (text[0] == '+' || text[0] == '-')) {
-    f.negative = text[0] == '-';
-    pos = 1;
-  }
-  f.body = std::string_view(text + pos, n - pos);
-  return true;
-}
-
-// Builds the decimal text of an F field: sign, digits and point, with the
-// implied decimals put in when the field has no point. False when the field
-// holds anything else.
-template <typename Real>
-bool parse_real(std::string_view field, int decimals, Real& value) {
-  char text[160];
-  NumericField f;
-  if (!split_numeric(field, text, f)) return false;
-  if (f.blank) {
-    value = 0;
-    return true;
-  }
-  const bool negative = f.negative;
-  const std::string_view body = f.body;
-  std::size_t digit_count = 0;
-  std::size_t points = 0;
-  for (char c : body) {
-    if (is_digit(c)) {
-      ++digit_count;
-    } else if (c == '.') {
-      ++points;
+// False when the field holds anything but blanks, one leading sign, digits
+// and one point, or more than 120 characters besides blanks. (Locals, not
+// `f`, carry the loop: a char may alias anything, so fields of `f` would be
+// stored and loaded again for every character.)
+bool scan_numeric(std::string_view field, NumericField& f) {
+  std::size_t characters = 0;
+  int digits = 0, significant = 0, point = -1;
+  std::uint64_t mantissa = 0;
+  for (const char c : field) {
+    const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
+    if (digit < 10) {
+      ++digits;
+      if (significant > 0 || digit != 0) {
+        if (++significant <= 19) mantissa = mantissa * 10 + digit;
+      }
+    } else if (c == ' ') {
+      continue;
+    } else if (c == '.' && point < 0) {
+      point = digits;
+    } else if (characters == 0 && (c == '+' || c == '-')) {
+      f.negative = c == '-';
     } else {
       return false;
     }
+    if (++characters > kMaxFieldCharacters) return false;
   }
-  if (points > 1) return false;
-  if (digit_count == 0) return false;
-  char number[200] = {};
-  std::size_t m = 0;
-  if (points == 1) {
-    for (char c : body) number[m++] = c;
-    if (number[0] == '.') {  // from_chars wants a digit before the point
-      for (std::size_t i = m; i > 0; --i) number[i] = number[i - 1];
-      number[0] = '0';
-      ++m;
-    }
-  } else {
-    const int d = decimals < 0 ? 0 : decimals;
-    const int whole = static_cast<int>(body.size()) - d;
-    if (whole > 0) {
-      for (int i = 0; i < whole; ++i) number[m++] = body[static_cast<std::size_t>(i)];
-    } else {
-      number[m++] = '0';
-    }
-    number[m++] = '.';
-    for (int i = whole; i < 0; ++i) number[m++] = '0';
-    for (int i = whole > 0 ? whole : 0; i < static_cast<int>(body.size()); ++i) {
-      number[m++] = body[static_cast<std::size_t>(i)];
-    }
-  }
-  Real parsed_value{};
-  auto [end, ec] = std::from_chars(number, number + m, parsed_value, std::chars_format::fixed);
-  if (ec != std::errc() || end != number + m) return false;
-  value = negative ? -parsed_value : parsed_value;
+  f.blank = characters == 0;
+  f.has_point = point >= 0;
+  f.digits = digits;
+  f.point = point >= 0 ? point : digits;
+  f.significant = significant;
+  f.mantissa = mantissa;
   return true;
 }
 
-bool parse_int(std::string_view field, std::int32_t& value) {
-  char text[160];
+// The field as decimal text for from_chars: digits and point, the implied
+// decimals put in when the field has no point (the sign is left out).
+std::string decimal_text(std::string_view field, int decimals) {
+  std::string body;
+  for (const char c : field) {
+    if (c != ' ' && c != '+' && c != '-') body.push_back(c);
+  }
+  if (body.find('.') != std::string::npos) {
+    if (body[0] == '.') body.insert(body.begin(), '0');  // from_chars wants a digit before the point
+    return body;
+  }
+  const std::size_t d = static_cast<std::size_t>(decimals < 0 ? 0 : decimals);
+  if (body.size() <= d) return "0." + std::string(d - body.size(), '0') + body;
+  body.insert(body.size() - d, 1, '.');
+  return body;
+}
+
+// Powers of ten that float and double hold exactly.
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+template <typename Real>
+struct ExactDivision;
+template <>
+struct ExactDivision<double> {
+  static constexpr std::uint64_t max_mantissa = std::uint64_t{1} << 53;
+  static constexpr int max_power = 22;
+};
+template <>
+struct ExactDivision<float> {
+  static constexpr std::uint64_t max_mantissa = std::uint64_t{1} << 24;
+  static constexpr int max_power = 10;
+};
+
+// Fw.d: a point in the field wins over the d implied decimals. A mantissa
+// and a power of ten that the type holds exactly give the correctly rounded
+// value by one division (the arithmetic of float and double is exact to
+// their own precision here); every other field goes through from_chars.
+template <typename Real>
+bool parse_real(std::string_view field, int decimals, Real& value) {
   NumericField f;
-  if (!split_numeric(field, text, f)) return false;
+  if (!scan_numeric(field, f)) return false;
   if (f.blank) {
     value = 0;
     return true;
   }
-  if (f.body.empty()) return false;
-  std::int64_t v = 0;
-  for (char c : f.body) {
-    if (!is_digit(c)) return false;
-    v = v * 10 + (c - '0');
-    if (v > 2147483648LL) return false;
+  if (f.digits == 0) return false;
+  const int fraction_digits = f.has_point ? f.digits - f.point : (decimals < 0 ? 0 : decimals);
+  Real magnitude{};
+  if (FLT_EVAL_METHOD == 0 && f.significant <= 19 && f.mantissa <= ExactDivision<Real>::max_mantissa &&
+      fraction_digits <= ExactDivision<Real>::max_power) {
+    magnitude = static_cast<Real>(f.mantissa) / static_cast<Real>(kPowersOfTen[fraction_digits]);
+  } else {
+    const std::string number = decimal_text(field, decimals);
+    const char* last = number.data() + number.size();
+    auto [end, ec] = std::from_chars(number.data(), last, magnitude, std::chars_format::fixed);
+    if (ec != std::errc() || end != last) return false;
   }
-  if (f.negative) v = -v;
-  if (v > 2147483647LL || v < -2147483648LL) return false;
-  value = static_cast<std::int32_t>(v);
+  value = f.negative ? -magnitude : magnitude;
+  return true;
+}
+
+// Iw: blanks are ignored, an all-blank field is 0; the value must fit 32 bits.
+bool parse_int(std::string_view field, std::int32_t& value) {
+  NumericField f;
+  if (!scan_numeric(field, f) || f.has_point) return false;
+  if (f.blank) {
+    value = 0;
+    return true;
+  }
+  if (f.digits == 0) return false;
+  const std::uint64_t limit = f.negative ? 2147483648ULL : 2147483647ULL;
+  if (f.significant > 10 || f.mantissa > limit) return false;
+  value = f.negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(f.mantissa))
+                     : static_cast<std::int32_t>(f.mantissa);
   return true;
 }
 
