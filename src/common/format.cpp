@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
 namespace kal::fmt {
 namespace {
@@ -163,140 +161,7 @@ void append_A(std::string& out, std::string_view text, int width) {
   }
 }
 
-// ---- format strings --------------------------------------------------------
-
-struct Item {
-  char code = 0;  // 'I', 'F', 'E', 'G', 'A', 'X', or 'L' for a literal
-  int width = -1;
-  int digits = -1;  // m of Iw.m, d of Fw.d
-  std::string literal;
-};
-
-class Parser {
- public:
-  explicit Parser(std::string_view text) : text_(text) {}
-
-  bool parse(std::vector<Item>& items) {
-    if (!parse_list(items)) return false;
-    skip_blanks();
-    return pos_ == text_.size();
-  }
-
- private:
-  bool parse_list(std::vector<Item>& items) {
-    for (;;) {
-      skip_blanks();
-      if (pos_ >= text_.size() || text_[pos_] == ')') return true;
-      if (!parse_item(items)) return false;
-      skip_blanks();
-      if (pos_ < text_.size() && text_[pos_] == ',') ++pos_;
-    }
-  }
-
-  bool parse_item(std::vector<Item>& items) {
-    const char c = text_[pos_];
-    if (c == '\'' || c == '"') {
-      const auto close = text_.find(c, pos_ + 1);
-      if (close == std::string_view::npos) return false;
-      Item item;
-      item.code = 'L';
-      item.literal = std::string(text_.substr(pos_ + 1, close - pos_ - 1));
-      items.push_back(std::move(item));
-      pos_ = close + 1;
-      return true;
-    }
-    int repeat = 1;
-    const bool has_count = read_number(repeat);
-    skip_blanks();
-    if (pos_ >= text_.size()) return false;
-    const char code = static_cast<char>(std::toupper(static_cast<unsigned char>(text_[pos_])));
-    if (code == '(') {
-      ++pos_;
-      std::vector<Item> group;
-      if (!parse_list(group) || pos_ >= text_.size() || text_[pos_] != ')') return false;
-      ++pos_;
-      for (int r = 0; r < repeat; ++r) items.insert(items.end(), group.begin(), group.end());
-      return true;
-    }
-    ++pos_;
-    Item item;
-    item.code = code;
-    switch (code) {
-      case 'X':
-        item.width = has_count ? repeat : 1;
-        items.push_back(item);
-        return true;
-      case 'A':
-        read_number(item.width);
-        break;
-      case 'I':
-        if (!read_number(item.width)) return false;
-        if (pos_ < text_.size() && text_[pos_] == '.') {
-          ++pos_;
-          if (!read_number(item.digits)) return false;
-        }
-        break;
-      case 'F':
-      case 'E':
-      case 'G':
-        if (!read_number(item.width)) return false;
-        if (pos_ >= text_.size() || text_[pos_] != '.') return false;
-        ++pos_;
-        if (!read_number(item.digits)) return false;
-        break;
-      default:
-        return false;
-    }
-    for (int r = 0; r < repeat; ++r) items.push_back(item);
-    return true;
-  }
-
-  bool read_number(int& value) {
-    const std::size_t start = pos_;
-    int v = 0;
-    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') {
-      v = v * 10 + (text_[pos_] - '0');
-      ++pos_;
-    }
-    if (pos_ == start) return false;
-    value = v;
-    return true;
-  }
-
-  void skip_blanks() {
-    while (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
-  }
-
-  std::string_view text_;
-  std::size_t pos_ = 0;
-};
-
-struct StringHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
-
-// Formats are few and fixed; each is parsed once per thread (no lock on the
-// hot path of the writers).
-const std::vector<Item>& parsed(std::string_view format) {
-  thread_local std::unordered_map<std::string, std::vector<Item>, StringHash, std::equal_to<>>
-      cache;
-  auto found = cache.find(format);
-  if (found == cache.end()) {
-    std::vector<Item> items;
-    if (!Parser(format).parse(items)) {
-      items.clear();
-      Item bad;
-      bad.code = 'L';
-      bad.literal = "<bad format: " + std::string(format) + ">";
-      items.push_back(bad);
-    }
-    found = cache.emplace(std::string(format), std::move(items)).first;
-  }
-  return found->second;
-}
-
-void append_value(std::string& out, const Item& item, const Value& value) {
+void append_value(std::string& out, const Format::Descriptor& item, const Value& value) {
   switch (item.code) {
     case 'I':
       if (value.kind() == Value::Kind::text) {
@@ -533,13 +398,12 @@ std::string A(std::string_view text) { return std::string(text); }
 
 std::string X(int count) { return std::string(static_cast<std::size_t>(count > 0 ? count : 0), ' '); }
 
-void append(std::string& out, std::string_view format, std::initializer_list<Value> values) {
-  const std::vector<Item>& items = parsed(format);
+void append(std::string& out, const Format& format, std::initializer_list<Value> values) {
   auto next = values.begin();
-  for (const Item& item : items) {
+  for (const Format::Descriptor& item : format) {
     switch (item.code) {
       case 'L':
-        out.append(item.literal);
+        out.append(format.literal(item));
         break;
       case 'X':
         out.append(static_cast<std::size_t>(item.width), ' ');
@@ -552,7 +416,7 @@ void append(std::string& out, std::string_view format, std::initializer_list<Val
   }
 }
 
-std::string write(std::string_view format, std::initializer_list<Value> values) {
+std::string write(const Format& format, std::initializer_list<Value> values) {
   std::string out;
   append(out, format, values);
   return out;
@@ -568,12 +432,11 @@ bool read_real(std::string_view field, int decimals, double& value) {
   return parse_real(field, decimals, value);
 }
 
-bool read(std::string_view record, std::string_view format, std::initializer_list<Target> targets) {
-  const std::vector<Item>& items = parsed(format);
+bool read(std::string_view record, const Format& format, std::initializer_list<Target> targets) {
   auto next = targets.begin();
   std::size_t pos = 0;
   std::string scratch;
-  for (const Item& item : items) {
+  for (const Format::Descriptor& item : format) {
     if (item.code == 'X') {
       pos += static_cast<std::size_t>(item.width);
       continue;

@@ -268,6 +268,15 @@ TEST(ReadLayout, AllFieldsPresent) {
   EXPECT_EQ(r.second, 56);
   EXPECT_EQ(r.number, 42);
   EXPECT_EQ(r.type, "CONV");
+
+  // The same layout given as a template argument (stored once).
+  TimeRecord t;
+  ASSERT_TRUE(read<"3X,3I2,1X,I6,1X,A4">("D$ 010203    -17 NULD", {t.hour, t.minute, t.second, t.number, t.type}));
+  EXPECT_EQ(t.hour, 1);
+  EXPECT_EQ(t.minute, 2);
+  EXPECT_EQ(t.second, 3);
+  EXPECT_EQ(t.number, -17);
+  EXPECT_EQ(t.type, "NULD");
 }
 
 TEST(ReadLayout, ColumnsPastTheEndReadAsBlanks) {
