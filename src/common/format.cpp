@@ -1,9 +1,12 @@
 #include "common/format.h"
 
+#include <algorithm>
+#include <array>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace kal::fmt {
@@ -44,20 +47,89 @@ void append_I(std::string& out, std::int64_t value, int width, int min_digits) {
   put_right(out, std::string_view(body, n), width);
 }
 
+#if defined(__SIZEOF_INT128__)
+__extension__ typedef unsigned __int128 Wide;
+
+constexpr auto kPowersOfTenU64 = [] {
+  std::array<std::uint64_t, 19> powers{};
+  powers[0] = 1;
+  for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+  return powers;
+}();
+
+// |value| rounded to `decimals` places (ties to even) and spelled as
+// to_chars(fixed) spells it, by exact integer arithmetic: a double is
+// m * 2^e, so the value times 10^d is m * 10^d * 2^e, and when e < 0 the
+// bits shifted out decide the rounding. False when the rounded value times
+// 10^d needs more than 64 bits; `out` takes at most 40 characters.
+bool exact_fixed(double magnitude, int decimals, char* out, std::size_t& length) {
+  if (decimals > 18) return false;
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &magnitude, sizeof bits);
+  const int biased_exponent = static_cast<int>((bits >> 52) & 0x7FF);
+  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+  int e = -1074;  // a subnormal
+  if (biased_exponent != 0) {
+    m |= std::uint64_t{1} << 52;
+    e = biased_exponent - 1075;
+  }
+  const Wide scaled = static_cast<Wide>(m) * kPowersOfTenU64[static_cast<std::size_t>(decimals)];  // < 2^113
+  Wide q = 0;
+  if (e >= 0) {
+    if (e > 14) return false;
+    q = scaled << e;
+  } else if (e > -128) {
+    const int shift = -e;
+    q = scaled >> shift;
+    const Wide rest = scaled - (q << shift);
+    const Wide half = static_cast<Wide>(1) << (shift - 1);
+    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+  }  // else the value is below half a unit of the last place: 0
+  if ((q >> 64) != 0) return false;
+
+  // The digits of q, zero-filled to one more than the decimals, with the
+  // point before the last `decimals` of them.
+  const std::size_t d = static_cast<std::size_t>(decimals);
+  char digits[24];
+  const char* end = std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(q)).ptr;
+  const std::size_t count = static_cast<std::size_t>(end - digits);
+  char* at = std::fill_n(out, count <= d ? d + 1 - count : 0, '0');
+  at = std::copy(digits, digits + count, at);
+  if (d > 0) {
+    std::copy_backward(at - d, at, at + 1);
+    *(at - d) = '.';
+    ++at;
+  }
+  length = static_cast<std::size_t>(at - out);
+  return true;
+}
+#endif
+
+// The correctly rounded decimal of |value| with `decimals` places (ties to
+// even); empty when it does not fit `buffer`.
+std::string_view fixed_text(double value, int decimals, char (&buffer)[400]) {
+#if defined(__SIZEOF_INT128__)
+  if (std::size_t length = 0; exact_fixed(std::fabs(value), decimals, buffer, length)) {
+    return std::string_view(buffer, length);
+  }
+#endif
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::fixed,
+                                 decimals);
+  if (ec != std::errc()) return {};
+  return std::string_view(buffer, static_cast<std::size_t>(end - buffer));
+}
+
 void append_F(std::string& out, double value, int width, int decimals) {
   if (!std::isfinite(value) || decimals < 0) {
     out.append(stars(width));
     return;
   }
-  // Correctly rounded decimal of the exact binary value (ties to even).
   char digits[400];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, std::fabs(value),
-                                 std::chars_format::fixed, decimals);
-  if (ec != std::errc()) {
+  std::string_view number = fixed_text(value, decimals, digits);
+  if (number.empty()) {
     out.append(stars(width));
     return;
   }
-  std::string_view number(digits, static_cast<std::size_t>(end - digits));
   char body[420];
   std::size_t n = 0;
   if (value < 0) body[n++] = '-';  // also when the value rounds to zero
