@@ -393,19 +393,38 @@ bool parse_real(std::string_view field, int decimals, Real& value) {
 }
 
 // Iw: blanks are ignored, an all-blank field is 0; the value must fit 32 bits.
+// The value of a 32-bit integer field from its sign and magnitude; false
+// when it does not fit.
+bool int32_of(bool negative, std::uint64_t magnitude, std::int32_t& value) {
+  if (magnitude > (negative ? 2147483648ULL : 2147483647ULL)) return false;
+  value = negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude))
+                   : static_cast<std::int32_t>(magnitude);
+  return true;
+}
+
 bool parse_int(std::string_view field, std::int32_t& value) {
+  // Most fields are right-aligned: blanks, an optional sign, then up to ten
+  // digits to the end of the field. Anything else takes the full scan.
+  std::size_t i = 0;
+  while (i < field.size() && field[i] == ' ') ++i;
+  const bool negative = i < field.size() && field[i] == '-';
+  if (i < field.size() && (field[i] == '-' || field[i] == '+')) ++i;
+  const std::size_t first_digit = i;
+  std::uint64_t magnitude = 0;
+  while (i < field.size() && i - first_digit < 10 && is_digit(field[i])) {
+    magnitude = magnitude * 10 + static_cast<std::uint64_t>(field[i] - '0');
+    ++i;
+  }
+  if (i == field.size() && i > first_digit) return int32_of(negative, magnitude, value);
+
   NumericField f;
   if (!scan_numeric(field, f) || f.has_point) return false;
   if (f.blank) {
     value = 0;
     return true;
   }
-  if (f.digits == 0) return false;
-  const std::uint64_t limit = f.negative ? 2147483648ULL : 2147483647ULL;
-  if (f.significant > 10 || f.mantissa > limit) return false;
-  value = f.negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(f.mantissa))
-                     : static_cast<std::int32_t>(f.mantissa);
-  return true;
+  if (f.digits == 0 || f.significant > 10) return false;
+  return int32_of(f.negative, f.mantissa, value);
 }
 
 // The field of `width` columns at `pos` (blanks past the end of the record).
