@@ -16,12 +16,14 @@ std::string stars(int width) { return std::string(static_cast<std::size_t>(width
 
 // Right-aligns `body` in `width` characters, or asterisks when it is wider.
 void put_right(std::string& out, std::string_view body, int width) {
-  if (static_cast<int>(body.size()) > width) {
-    out.append(static_cast<std::size_t>(width > 0 ? width : 0), '*');
+  const std::size_t w = static_cast<std::size_t>(width > 0 ? width : 0);
+  if (body.size() > w) {
+    out.append(w, '*');
     return;
   }
-  out.append(static_cast<std::size_t>(width) - body.size(), ' ');
-  out.append(body);
+  const std::size_t at = out.size();
+  out.append(w, ' ');
+  body.copy(out.data() + at + (w - body.size()), body.size());
 }
 
 void append_I(std::string& out, std::int64_t value, int width, int min_digits) {
@@ -56,13 +58,14 @@ constexpr auto kPowersOfTenU64 = [] {
   for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
   return powers;
 }();
+#endif
 
-// |value| rounded to `decimals` places (ties to even) and spelled as
-// to_chars(fixed) spells it, by exact integer arithmetic: a double is
-// m * 2^e, so the value times 10^d is m * 10^d * 2^e, and when e < 0 the
-// bits shifted out decide the rounding. False when the rounded value times
-// 10^d needs more than 64 bits; `out` takes at most 40 characters.
-bool exact_fixed(double magnitude, int decimals, char* out, std::size_t& length) {
+// |value| times 10^decimals, rounded to an integer (ties to even), by exact
+// integer arithmetic: a double is m * 2^e, so the product is m * 10^d * 2^e,
+// and when e < 0 the bits shifted out decide the rounding. False when the
+// result needs more than 64 bits (or without a 128-bit type).
+bool scaled_units(double magnitude, int decimals, std::uint64_t& units) {
+#if defined(__SIZEOF_INT128__)
   if (decimals > 18) return false;
   std::uint64_t bits = 0;
   std::memcpy(&bits, &magnitude, sizeof bits);
@@ -86,37 +89,29 @@ bool exact_fixed(double magnitude, int decimals, char* out, std::size_t& length)
     if (rest > half || (rest == half && (q & 1) != 0)) ++q;
   }  // else the value is below half a unit of the last place: 0
   if ((q >> 64) != 0) return false;
-
-  // The digits of q, zero-filled to one more than the decimals, with the
-  // point before the last `decimals` of them.
-  const std::size_t d = static_cast<std::size_t>(decimals);
-  char digits[24];
-  const char* end = std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(q)).ptr;
-  const std::size_t count = static_cast<std::size_t>(end - digits);
-  char* at = std::fill_n(out, count <= d ? d + 1 - count : 0, '0');
-  at = std::copy(digits, digits + count, at);
-  if (d > 0) {
-    std::copy_backward(at - d, at, at + 1);
-    *(at - d) = '.';
-    ++at;
-  }
-  length = static_cast<std::size_t>(at - out);
+  units = static_cast<std::uint64_t>(q);
   return true;
+#else
+  (void)magnitude, (void)decimals, (void)units;
+  return false;
+#endif
 }
-#endif
 
-// The correctly rounded decimal of |value| with `decimals` places (ties to
-// even); empty when it does not fit `buffer`.
-std::string_view fixed_text(double value, int decimals, char (&buffer)[400]) {
-#if defined(__SIZEOF_INT128__)
-  if (std::size_t length = 0; exact_fixed(std::fabs(value), decimals, buffer, length)) {
-    return std::string_view(buffer, length);
+// The digits of `units` with a point before the last `decimals` of them and
+// at least one digit before it (F.0: the point at the end), written
+// backwards to end at `end`. Returns where they start.
+char* digits_with_point(std::uint64_t units, int decimals, char* end) {
+  char* p = end;
+  for (int i = 0; i < decimals; ++i) {
+    *--p = static_cast<char>('0' + units % 10);
+    units /= 10;
   }
-#endif
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::fixed,
-                                 decimals);
-  if (ec != std::errc()) return {};
-  return std::string_view(buffer, static_cast<std::size_t>(end - buffer));
+  *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + units % 10);
+    units /= 10;
+  } while (units != 0);
+  return p;
 }
 
 void append_F(std::string& out, double value, int width, int decimals) {
@@ -124,24 +119,28 @@ void append_F(std::string& out, double value, int width, int decimals) {
     out.append(stars(width));
     return;
   }
-  char digits[400];
-  std::string_view number = fixed_text(value, decimals, digits);
-  if (number.empty()) {
-    out.append(stars(width));
-    return;
+  // The correctly rounded decimal of the exact binary value (ties to even),
+  // with room for a sign in front of it.
+  char text[402];
+  char* start = nullptr;
+  char* end = text + sizeof text;
+  if (std::uint64_t units = 0; scaled_units(std::fabs(value), decimals, units)) {
+    start = digits_with_point(units, decimals, end);
+  } else {
+    auto [last, ec] = std::to_chars(text + 1, text + 401, std::fabs(value), std::chars_format::fixed, decimals);
+    if (ec != std::errc()) {
+      out.append(stars(width));
+      return;
+    }
+    if (decimals == 0) *last++ = '.';
+    start = text + 1;
+    end = last;
   }
-  char body[420];
-  std::size_t n = 0;
-  if (value < 0) body[n++] = '-';  // also when the value rounds to zero
-  bool leading_zero = number.size() >= 2 && number[0] == '0' && number[1] == '.';
-  std::size_t needed = n + number.size() + (decimals == 0 ? 1 : 0);
-  if (leading_zero && static_cast<int>(needed) > width) {
-    number.remove_prefix(1);  // the optional zero goes first
-    leading_zero = false;
-  }
-  for (char c : number) body[n++] = c;
-  if (decimals == 0) body[n++] = '.';
-  put_right(out, std::string_view(body, n), width);
+  const bool negative = value < 0;  // also when the value rounds to zero
+  const std::size_t needed = static_cast<std::size_t>(end - start) + (negative ? 1 : 0);
+  if (decimals > 0 && start[0] == '0' && static_cast<int>(needed) > width) ++start;  // the optional zero goes first
+  if (negative) *--start = '-';
+  put_right(out, std::string_view(start, static_cast<std::size_t>(end - start)), width);
 }
 
 // Decimal exponent s of |value| rounded to `digits` significant digits:
