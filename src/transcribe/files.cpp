@@ -184,6 +184,13 @@ void normalise_tag(std::string& line) {
   }
 }
 
+void load_record(std::string& line, std::string_view raw) {
+  // The first "$" in column 2: a one-letter tag from column 1, moved right.
+  const std::size_t shift = raw.size() > 1 && raw[1] == '$' && raw[0] != '$' ? 1 : 0;
+  line.assign(kLineLength, ' ');
+  raw.copy(line.data() + shift, std::min(raw.size(), kLineLength - shift));
+}
+
 // ---- shared helpers ---------------------------------------------------------------------
 
 std::string_view extension_of(OutputType type) {

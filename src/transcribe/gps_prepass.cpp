@@ -82,9 +82,7 @@ Stop gps_prepass(Run& run) {
     // The tag test of the normalised line on the line as read: only G$
     // records are copied and normalised.
     if (!is_gps_record(raw_line)) continue;
-    line.assign(raw_line);
-    line.resize(kLineLength, ' ');
-    normalise_tag(line);
+    load_record(line, raw_line);
     const int p = gga_position(line);
     if (p > 0 && fix_index <= kMaxFixes) {
       const auto i = static_cast<std::size_t>(fix_index - 1);

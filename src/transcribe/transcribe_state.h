@@ -218,6 +218,9 @@ class RawInput {
 // A one-letter tag written from column 1 ("T$...") moves one column to the
 // right, so that every tag ends in column 3.
 void normalise_tag(std::string& line);
+// `line` becomes the RAW line `raw` as the record handlers read it: blank-
+// padded to 120 characters, its tag normalised.
+void load_record(std::string& line, std::string_view raw);
 
 // ---- one run -------------------------------------------------------------------------
 

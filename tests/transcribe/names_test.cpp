@@ -198,5 +198,30 @@ TEST(RawLines, BufferBoundaries) {
   }
 }
 
+// A RAW line as the record handlers read it: 120 characters, a one-letter
+// tag written from column 1 moved one column right (its last character
+// dropped), every other line as it stands.
+TEST(RawLines, RecordsLoadedWithTheirTagNormalised) {
+  const std::string long_g = "G$" + std::string(117, 'g') + "Z";  // 120 characters
+  struct Case {
+    std::string raw;
+    std::string expected;  // before padding
+  } cases[] = {
+      {"T$100000      1 CONV", " T$100000      1 CONV"},
+      {"AS$100000 12500", "AS$100000 12500"},  // a two-letter tag stays
+      {" T$100000", " T$100000"},              // already in place
+      {"$PKLVT,1", "$PKLVT,1"},
+      {"$$", "$$"},
+      {"T", "T"},
+      {"", ""},
+      {long_g, " " + long_g.substr(0, 119)},
+  };
+  std::string line = "left over from the line before";
+  for (const Case& c : cases) {
+    load_record(line, c.raw);
+    EXPECT_EQ(line, fixed(c.expected, 120)) << c.raw;
+  }
+}
+
 }  // namespace
 }  // namespace kal::xlat
