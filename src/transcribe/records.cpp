@@ -468,11 +468,10 @@ void handle_gps(Run& run) {
     gps.text.assign(sentence.substr(0, std::min<std::size_t>(sentence.size(), kGpsTextLength)));
     READ_GPGGA(gps.text, gps.time, gps.latitude, gps.longitude, gps.fix, gps.satellites, gps.hdop,
                gps.altitude);
-    // The sentence as the receiver sent it, from its talker ID on.
-    std::string out;
-    out.reserve(gps.text.size() + 1);
-    out += '$';
-    out += gps.text;
+    // The sentence as the receiver sent it, from its talker ID on (one
+    // buffer for every record: no allocation per sentence).
+    static thread_local std::string out;
+    out.assign(1, '$').append(gps.text);
     write_gps_line(run, out);
   } else {
     gps.text.assign(record.substr(0, std::min<std::size_t>(record.size(), kGpsTextLength)));
