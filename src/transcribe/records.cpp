@@ -428,10 +428,9 @@ Stop handle_i(Run& run) {
   // The first channel is I5 from column 33, the others I6.
   std::array<std::int32_t, kEmsChannels> channels = s.ems_raw;
   for (int k = 0; k < count; ++k) {
-    const bool ok =
-        k == 0 ? fmt::read<"I5">(std::string_view(line).substr(32), {channels[0]})
-               : fmt::read<"I6">(std::string_view(line).substr(37 + 6 * index(k - 1)), {channels[index(k)]});
-    if (!ok) {
+    const std::string_view field = k == 0 ? std::string_view(line).substr(32, 5)
+                                          : std::string_view(line).substr(37 + 6 * index(k - 1), 6);
+    if (!fmt::read_int(field, channels[index(k)])) {
       report_read_error(run);
       return std::nullopt;
     }
