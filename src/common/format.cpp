@@ -12,21 +12,62 @@
 namespace kal::fmt {
 namespace {
 
-std::string stars(int width) { return std::string(static_cast<std::size_t>(width > 0 ? width : 0), '*'); }
-
-// Right-aligns `body` in `width` characters, or asterisks when it is wider.
-void put_right(std::string& out, std::string_view body, int width) {
-  const std::size_t w = static_cast<std::size_t>(width > 0 ? width : 0);
-  if (body.size() > w) {
-    out.append(w, '*');
-    return;
+// The line a record is written to. A format of fixed widths grows the line
+// once, with blanks, and its fields are then written into place: a field's
+// blanks cost nothing and its text one copy. Any other format grows the line
+// field by field. (The field writers below write to this or to a string.)
+class RecordLine {
+ public:
+  RecordLine(std::string& line, int max_width) : line_(line), at_(line.size()), grown_(max_width >= 0) {
+    if (grown_) line_.append(static_cast<std::size_t>(max_width), ' ');
   }
-  const std::size_t at = out.size();
-  out.append(w, ' ');
-  body.copy(out.data() + at + (w - body.size()), body.size());
+  ~RecordLine() {
+    if (grown_) line_.resize(at_);  // what the fields left unused goes
+  }
+  RecordLine(const RecordLine&) = delete;
+  RecordLine& operator=(const RecordLine&) = delete;
+
+  void append(std::size_t count, char c) {
+    if (!grown_) {
+      line_.append(count, c);
+    } else if (c != ' ') {
+      std::memset(line_.data() + at_, c, count);
+    }
+    at_ += count;
+  }
+  void append(std::string_view text) {
+    if (grown_) {
+      text.copy(line_.data() + at_, text.size());
+    } else {
+      line_.append(text);
+    }
+    at_ += text.size();
+  }
+
+ private:
+  std::string& line_;
+  std::size_t at_;  // where the next field goes
+  bool grown_;      // by the widest record of the format
+};
+
+template <class Out>
+void put_stars(Out& out, int width) {
+  out.append(static_cast<std::size_t>(width > 0 ? width : 0), '*');
 }
 
-void append_I(std::string& out, std::int64_t value, int width, int min_digits) {
+// Right-aligns `body` in `width` characters, or asterisks when it is wider.
+template <class Out>
+void put_right(Out& out, std::string_view body, int width) {
+  if (static_cast<int>(body.size()) > width) {
+    put_stars(out, width);
+    return;
+  }
+  out.append(static_cast<std::size_t>(width) - body.size(), ' ');
+  out.append(body);
+}
+
+template <class Out>
+void append_I(Out& out, std::int64_t value, int width, int min_digits) {
   char digits[32];
   const std::uint64_t magnitude =
       value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
@@ -43,7 +84,7 @@ void append_I(std::string& out, std::int64_t value, int width, int min_digits) {
   for (int pad = min_digits - static_cast<int>(number.size()); pad > 0 && n < 40; --pad) body[n++] = '0';
   for (char c : number) body[n++] = c;
   if (width == 0) {  // I0: as many columns as the number needs
-    out.append(body, n);
+    out.append(std::string_view(body, n));
     return;
   }
   put_right(out, std::string_view(body, n), width);
@@ -114,9 +155,10 @@ char* digits_with_point(std::uint64_t units, int decimals, char* end) {
   return p;
 }
 
-void append_F(std::string& out, double value, int width, int decimals) {
+template <class Out>
+void append_F(Out& out, double value, int width, int decimals) {
   if (!std::isfinite(value) || decimals < 0) {
-    out.append(stars(width));
+    put_stars(out, width);
     return;
   }
   // The correctly rounded decimal of the exact binary value (ties to even),
@@ -129,7 +171,7 @@ void append_F(std::string& out, double value, int width, int decimals) {
   } else {
     auto [last, ec] = std::to_chars(text + 1, text + 401, std::fabs(value), std::chars_format::fixed, decimals);
     if (ec != std::errc()) {
-      out.append(stars(width));
+      put_stars(out, width);
       return;
     }
     if (decimals == 0) *last++ = '.';
@@ -163,9 +205,10 @@ int rounded_exponent(double magnitude, int digits, std::string& mantissa) {
   return exponent + 1;
 }
 
-void append_E(std::string& out, double value, int width, int decimals) {
+template <class Out>
+void append_E(Out& out, double value, int width, int decimals) {
   if (!std::isfinite(value) || decimals <= 0) {
-    out.append(stars(width));
+    put_stars(out, width);
     return;
   }
   std::string mantissa;
@@ -193,7 +236,7 @@ void append_E(std::string& out, double value, int width, int decimals) {
     body += exponent < 0 ? '-' : '+';
     body += exp_text;
   } else {
-    out.append(stars(width));
+    put_stars(out, width);
     return;
   }
   if (static_cast<int>(body.size()) > width && body.size() >= 2 && body[body[0] == '-' ? 1 : 0] == '0') {
@@ -202,9 +245,10 @@ void append_E(std::string& out, double value, int width, int decimals) {
   put_right(out, body, width);
 }
 
-void append_G(std::string& out, double value, int width, int decimals) {
+template <class Out>
+void append_G(Out& out, double value, int width, int decimals) {
   if (!std::isfinite(value) || decimals <= 0) {
-    out.append(stars(width));
+    put_stars(out, width);
     return;
   }
   constexpr int kTrailing = 4;  // blanks standing in for the exponent
@@ -221,7 +265,8 @@ void append_G(std::string& out, double value, int width, int decimals) {
   out.append(kTrailing, ' ');
 }
 
-void append_A(std::string& out, std::string_view text, int width) {
+template <class Out>
+void append_A(Out& out, std::string_view text, int width) {
   if (width < 0) {
     out.append(text);
   } else if (static_cast<int>(text.size()) >= width) {
@@ -232,15 +277,16 @@ void append_A(std::string& out, std::string_view text, int width) {
   }
 }
 
-void append_value(std::string& out, const Format::Descriptor& item, const Value& value) {
+template <class Out>
+void append_value(Out& out, const Format::Descriptor& item, const Value& value) {
   switch (item.code) {
     case 'I':
       if (value.kind() == Value::Kind::text) {
-        out.append(stars(item.width));
+        put_stars(out, item.width);
       } else if (value.kind() == Value::Kind::real) {
         const double r = value.real();
         if (!std::isfinite(r) || std::fabs(r) > 9.0e18) {
-          out.append(stars(item.width));
+          put_stars(out, item.width);
         } else {
           append_I(out, static_cast<std::int64_t>(r), item.width, item.digits);
         }
@@ -252,7 +298,7 @@ void append_value(std::string& out, const Format::Descriptor& item, const Value&
     case 'E':
     case 'G': {
       if (value.kind() == Value::Kind::text) {
-        out.append(stars(item.width));
+        put_stars(out, item.width);
         return;
       }
       const double r = value.kind() == Value::Kind::real ? value.real()
@@ -264,7 +310,7 @@ void append_value(std::string& out, const Format::Descriptor& item, const Value&
     }
     case 'A':
       if (value.kind() != Value::Kind::text) {
-        out.append(stars(item.width < 0 ? 1 : item.width));
+        put_stars(out, item.width < 0 ? 1 : item.width);
       } else {
         append_A(out, value.text(), item.width);
       }
@@ -489,18 +535,19 @@ std::string A(std::string_view text) { return std::string(text); }
 std::string X(int count) { return std::string(static_cast<std::size_t>(count > 0 ? count : 0), ' '); }
 
 void append(std::string& out, const Format& format, std::initializer_list<Value> values) {
+  RecordLine line(out, format.max_width());
   auto next = values.begin();
   for (const Format::Descriptor& item : format) {
     switch (item.code) {
       case 'L':
-        out.append(format.literal(item));
+        line.append(format.literal(item));
         break;
       case 'X':
-        out.append(static_cast<std::size_t>(item.width), ' ');
+        line.append(static_cast<std::size_t>(item.width), ' ');
         break;
       default:
         if (next == values.end()) return;  // the values end the record
-        append_value(out, item, *next++);
+        append_value(line, item, *next++);
         break;
     }
   }

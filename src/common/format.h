@@ -96,6 +96,9 @@ class Format {
 
   const Descriptor* begin() const { return items_.data(); }
   const Descriptor* end() const { return items_.data() + count_; }
+  // The most characters a record of this format takes; -1 when that depends
+  // on its values (I0, A without a width).
+  int max_width() const { return max_width_; }
   std::string_view literal(const Descriptor& d) const {
     return std::string_view(text_ + d.width, static_cast<std::size_t>(d.digits));
   }
@@ -109,6 +112,16 @@ class Format {
   consteval void add(const Descriptor& d) {
     if (count_ == kCapacity) format_with_more_than_48_descriptors();
     items_[count_++] = d;
+    const bool variable = (d.code == 'A' && d.width < 0) || (d.code == 'I' && d.width == 0);
+    if (variable || max_width_ < 0) {
+      max_width_ = -1;
+    } else if (d.code == 'L') {
+      max_width_ += d.digits;  // its length
+    } else if (d.code == 'G') {
+      max_width_ += d.width < 4 ? 4 : d.width;  // the four blanks in place of an exponent
+    } else {
+      max_width_ += d.width;
+    }
   }
 
   // Items separated by commas; nX blanks, 'text' or "text", r(...) and rIw,
@@ -214,6 +227,7 @@ class Format {
   const char* text_;
   std::array<Descriptor, kCapacity> items_{};
   std::size_t count_ = 0;
+  int max_width_ = 0;
 };
 
 // Writes `values` through the edit descriptors of `format`, e.g.
