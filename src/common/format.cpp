@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -92,6 +93,7 @@ void append_I(Out& out, std::int64_t value, int width, int min_digits) {
 
 #if defined(__SIZEOF_INT128__)
 __extension__ typedef unsigned __int128 Wide;
+#endif
 
 constexpr auto kPowersOfTenU64 = [] {
   std::array<std::uint64_t, 19> powers{};
@@ -99,14 +101,23 @@ constexpr auto kPowersOfTenU64 = [] {
   for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
   return powers;
 }();
-#endif
+
+// `scaled` / 2^shift (0 < shift < the bits of U), rounded to the nearest
+// integer, ties to even.
+template <typename U>
+U shifted_to_even(U scaled, int shift) {
+  const U q = scaled >> shift;
+  const U rest = scaled - (q << shift);
+  const U half = U{1} << (shift - 1);
+  return q + ((rest > half || (rest == half && (q & 1) != 0)) ? 1 : 0);
+}
 
 // |value| times 10^decimals, rounded to an integer (ties to even), by exact
 // integer arithmetic: a double is m * 2^e, so the product is m * 10^d * 2^e,
-// and when e < 0 the bits shifted out decide the rounding. False when the
-// result needs more than 64 bits (or without a 128-bit type).
+// and when e < 0 the bits shifted out decide the rounding. 64 bits hold the
+// product for floats (24-bit m) and up to 9 decimals, 128 bits the rest.
+// False when the result needs more than 64 bits.
 bool scaled_units(double magnitude, int decimals, std::uint64_t& units) {
-#if defined(__SIZEOF_INT128__)
   if (decimals > 18) return false;
   std::uint64_t bits = 0;
   std::memcpy(&bits, &magnitude, sizeof bits);
@@ -117,23 +128,31 @@ bool scaled_units(double magnitude, int decimals, std::uint64_t& units) {
     m |= std::uint64_t{1} << 52;
     e = biased_exponent - 1075;
   }
-  const Wide scaled = static_cast<Wide>(m) * kPowersOfTenU64[static_cast<std::size_t>(decimals)];  // < 2^113
+  if (m == 0) {
+    units = 0;
+    return true;
+  }
+  const int zeros = std::countr_zero(m);  // the same value with the fewest bits
+  m >>= zeros;
+  e += zeros;
+  const std::uint64_t power = kPowersOfTenU64[static_cast<std::size_t>(decimals)];
+  if (e < 0 && e > -64 && m < (std::uint64_t{1} << 32) && decimals <= 9) {  // m * 10^d < 2^62
+    units = shifted_to_even(m * power, -e);
+    return true;
+  }
+#if defined(__SIZEOF_INT128__)
+  const Wide scaled = static_cast<Wide>(m) * power;  // < 2^113
   Wide q = 0;
   if (e >= 0) {
     if (e > 14) return false;
     q = scaled << e;
   } else if (e > -128) {
-    const int shift = -e;
-    q = scaled >> shift;
-    const Wide rest = scaled - (q << shift);
-    const Wide half = static_cast<Wide>(1) << (shift - 1);
-    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+    q = shifted_to_even(scaled, -e);
   }  // else the value is below half a unit of the last place: 0
   if ((q >> 64) != 0) return false;
   units = static_cast<std::uint64_t>(q);
   return true;
 #else
-  (void)magnitude, (void)decimals, (void)units;
   return false;
 #endif
 }
