@@ -157,20 +157,40 @@ bool scaled_units(double magnitude, int decimals, std::uint64_t& units) {
 #endif
 }
 
+// "00" to "99", for writing digits two at a time.
+constexpr auto kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// Writes the last two digits of `units` in front of `p` and drops them.
+char* two_digits(std::uint64_t& units, char* p) {
+  const std::size_t pair = static_cast<std::size_t>(units % 100);
+  units /= 100;
+  p -= 2;
+  std::memcpy(p, kDigitPairs.data() + 2 * pair, 2);
+  return p;
+}
+
 // The digits of `units` with a point before the last `decimals` of them and
 // at least one digit before it (F.0: the point at the end), written
 // backwards to end at `end`. Returns where they start.
 char* digits_with_point(std::uint64_t units, int decimals, char* end) {
   char* p = end;
-  for (int i = 0; i < decimals; ++i) {
+  int fraction = decimals;
+  for (; fraction >= 2; fraction -= 2) p = two_digits(units, p);
+  if (fraction == 1) {
     *--p = static_cast<char>('0' + units % 10);
     units /= 10;
   }
   *--p = '.';
-  do {
-    *--p = static_cast<char>('0' + units % 10);
-    units /= 10;
-  } while (units != 0);
+  while (units >= 100) p = two_digits(units, p);
+  if (units >= 10) return two_digits(units, p);
+  *--p = static_cast<char>('0' + units);
   return p;
 }
 
