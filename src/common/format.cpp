@@ -67,28 +67,72 @@ void put_right(Out& out, std::string_view body, int width) {
   out.append(body);
 }
 
+// "00" to "99", for writing digits two at a time.
+constexpr auto kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// Writes the last two digits of `units` in front of `p` and drops them.
+char* two_digits(std::uint64_t& units, char* p) {
+  const std::size_t pair = static_cast<std::size_t>(units % 100);
+  units /= 100;
+  p -= 2;
+  std::memcpy(p, kDigitPairs.data() + 2 * pair, 2);
+  return p;
+}
+
+// The digits of `units` (one at least), written backwards to end at `end`.
+// Returns where they start.
+char* whole_digits(std::uint64_t units, char* end) {
+  char* p = end;
+  while (units >= 100) p = two_digits(units, p);
+  if (units >= 10) return two_digits(units, p);
+  *--p = static_cast<char>('0' + units);
+  return p;
+}
+
+// The digits of `units` with a point before the last `decimals` of them and
+// at least one digit before it (F.0: the point at the end), written
+// backwards to end at `end`. Returns where they start.
+char* digits_with_point(std::uint64_t units, int decimals, char* end) {
+  char* p = end;
+  int fraction = decimals;
+  for (; fraction >= 2; fraction -= 2) p = two_digits(units, p);
+  if (fraction == 1) {
+    *--p = static_cast<char>('0' + units % 10);
+    units /= 10;
+  }
+  *--p = '.';
+  return whole_digits(units, p);
+}
+
 template <class Out>
 void append_I(Out& out, std::int64_t value, int width, int min_digits) {
-  char digits[32];
-  const std::uint64_t magnitude =
-      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, magnitude);
-  (void)ec;
-  std::string_view number(digits, static_cast<std::size_t>(end - digits));
   if (min_digits == 0 && value == 0) {  // Iw.0 writes a zero as blanks
     out.append(static_cast<std::size_t>(width > 0 ? width : 0), ' ');
     return;
   }
-  char body[64];
-  std::size_t n = 0;
-  if (value < 0) body[n++] = '-';
-  for (int pad = min_digits - static_cast<int>(number.size()); pad > 0 && n < 40; --pad) body[n++] = '0';
-  for (char c : number) body[n++] = c;
+  const std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  char text[64];
+  char* end = text + sizeof text;
+  char* start = whole_digits(magnitude, end);
+  // Zeros up to m digits, with the sign at most 40 characters of them.
+  const int sign = value < 0 ? 1 : 0;
+  const int zeros = std::min(min_digits - static_cast<int>(end - start), 40 - sign);
+  for (int i = 0; i < zeros; ++i) *--start = '0';
+  if (sign != 0) *--start = '-';
+  const std::string_view body(start, static_cast<std::size_t>(end - start));
   if (width == 0) {  // I0: as many columns as the number needs
-    out.append(std::string_view(body, n));
+    out.append(body);
     return;
   }
-  put_right(out, std::string_view(body, n), width);
+  put_right(out, body, width);
 }
 
 #if defined(__SIZEOF_INT128__)
@@ -155,43 +199,6 @@ bool scaled_units(double magnitude, int decimals, std::uint64_t& units) {
 #else
   return false;
 #endif
-}
-
-// "00" to "99", for writing digits two at a time.
-constexpr auto kDigitPairs = [] {
-  std::array<char, 200> pairs{};
-  for (std::size_t i = 0; i < 100; ++i) {
-    pairs[2 * i] = static_cast<char>('0' + i / 10);
-    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
-  return pairs;
-}();
-
-// Writes the last two digits of `units` in front of `p` and drops them.
-char* two_digits(std::uint64_t& units, char* p) {
-  const std::size_t pair = static_cast<std::size_t>(units % 100);
-  units /= 100;
-  p -= 2;
-  std::memcpy(p, kDigitPairs.data() + 2 * pair, 2);
-  return p;
-}
-
-// The digits of `units` with a point before the last `decimals` of them and
-// at least one digit before it (F.0: the point at the end), written
-// backwards to end at `end`. Returns where they start.
-char* digits_with_point(std::uint64_t units, int decimals, char* end) {
-  char* p = end;
-  int fraction = decimals;
-  for (; fraction >= 2; fraction -= 2) p = two_digits(units, p);
-  if (fraction == 1) {
-    *--p = static_cast<char>('0' + units % 10);
-    units /= 10;
-  }
-  *--p = '.';
-  while (units >= 100) p = two_digits(units, p);
-  if (units >= 10) return two_digits(units, p);
-  *--p = static_cast<char>('0' + units);
-  return p;
 }
 
 template <class Out>
