@@ -455,12 +455,48 @@ struct ExactDivision<float> {
   static constexpr int max_power = 10;
 };
 
-// Fw.d: a point in the field wins over the d implied decimals. A mantissa
-// and a power of ten that the type holds exactly give the correctly rounded
-// value by one division (the arithmetic of float and double is exact to
-// their own precision here); every other field goes through from_chars.
+// mantissa / 10^fraction, when both are exact in Real: one division gives
+// the correctly rounded value (the arithmetic of float and double is exact
+// to their own precision here).
+template <typename Real>
+bool exact_quotient(std::uint64_t mantissa, int fraction, Real& magnitude) {
+  if (FLT_EVAL_METHOD != 0 || mantissa > ExactDivision<Real>::max_mantissa ||
+      fraction > ExactDivision<Real>::max_power) {
+    return false;
+  }
+  magnitude = static_cast<Real>(mantissa) / static_cast<Real>(kPowersOfTen[fraction]);
+  return true;
+}
+
+// Fw.d: a point in the field wins over the d implied decimals. Most fields
+// are right-aligned (blanks, a sign, up to 18 digits and a point to the end
+// of the field) and most values exact quotients; every other field takes the
+// full scan, and every other value from_chars.
 template <typename Real>
 bool parse_real(std::string_view field, int decimals, Real& value) {
+  const int implied = decimals < 0 ? 0 : decimals;
+  std::size_t i = 0;
+  while (i < field.size() && field[i] == ' ') ++i;
+  const bool negative = i < field.size() && field[i] == '-';
+  if (i < field.size() && (field[i] == '-' || field[i] == '+')) ++i;
+  std::uint64_t mantissa = 0;
+  int digits = 0, point = -1;
+  for (; i < field.size(); ++i) {
+    if (is_digit(field[i]) && digits < 18) {
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(field[i] - '0');
+      ++digits;
+    } else if (field[i] == '.' && point < 0) {
+      point = digits;
+    } else {
+      break;
+    }
+  }
+  Real magnitude{};
+  if (i == field.size() && digits > 0 && exact_quotient(mantissa, point < 0 ? implied : digits - point, magnitude)) {
+    value = negative ? -magnitude : magnitude;
+    return true;
+  }
+
   NumericField f;
   if (!scan_numeric(field, f)) return false;
   if (f.blank) {
@@ -468,12 +504,8 @@ bool parse_real(std::string_view field, int decimals, Real& value) {
     return true;
   }
   if (f.digits == 0) return false;
-  const int fraction_digits = f.has_point ? f.digits - f.point : (decimals < 0 ? 0 : decimals);
-  Real magnitude{};
-  if (FLT_EVAL_METHOD == 0 && f.significant <= 19 && f.mantissa <= ExactDivision<Real>::max_mantissa &&
-      fraction_digits <= ExactDivision<Real>::max_power) {
-    magnitude = static_cast<Real>(f.mantissa) / static_cast<Real>(kPowersOfTen[fraction_digits]);
-  } else {
+  const int fraction_digits = f.has_point ? f.digits - f.point : implied;
+  if (f.significant > 19 || !exact_quotient(f.mantissa, fraction_digits, magnitude)) {
     const std::string number = decimal_text(field, decimals);
     const char* last = number.data() + number.size();
     auto [end, ec] = std::from_chars(number.data(), last, magnitude, std::chars_format::fixed);
