@@ -534,11 +534,12 @@ bool parse_int(std::string_view field, std::int32_t& value) {
   if (i < field.size() && (field[i] == '-' || field[i] == '+')) ++i;
   const std::size_t first_digit = i;
   std::uint64_t magnitude = 0;
-  while (i < field.size() && i - first_digit < 10 && is_digit(field[i])) {
-    magnitude = magnitude * 10 + static_cast<std::uint64_t>(field[i] - '0');
-    ++i;
+  for (; i < field.size(); ++i) {
+    const unsigned digit = static_cast<unsigned char>(field[i]) - unsigned{'0'};
+    if (digit > 9) break;
+    magnitude = magnitude * 10 + digit;  // more than ten digits are left to the full scan
   }
-  if (i == field.size() && i > first_digit) return int32_of(negative, magnitude, value);
+  if (i == field.size() && i > first_digit && i - first_digit <= 10) return int32_of(negative, magnitude, value);
 
   NumericField f;
   if (!scan_numeric(field, f) || f.has_point) return false;
