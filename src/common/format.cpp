@@ -482,8 +482,9 @@ bool parse_real(std::string_view field, int decimals, Real& value) {
   std::uint64_t mantissa = 0;
   int digits = 0, point = -1;
   for (; i < field.size(); ++i) {
-    if (is_digit(field[i]) && digits < 18) {
-      mantissa = mantissa * 10 + static_cast<std::uint64_t>(field[i] - '0');
+    const unsigned digit = static_cast<unsigned char>(field[i]) - unsigned{'0'};
+    if (digit <= 9) {
+      mantissa = mantissa * 10 + digit;  // more than 18 digits are left to the full scan
       ++digits;
     } else if (field[i] == '.' && point < 0) {
       point = digits;
@@ -492,7 +493,8 @@ bool parse_real(std::string_view field, int decimals, Real& value) {
     }
   }
   Real magnitude{};
-  if (i == field.size() && digits > 0 && exact_quotient(mantissa, point < 0 ? implied : digits - point, magnitude)) {
+  if (i == field.size() && digits > 0 && digits <= 18 &&
+      exact_quotient(mantissa, point < 0 ? implied : digits - point, magnitude)) {
     value = negative ? -magnitude : magnitude;
     return true;
   }
