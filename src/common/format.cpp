@@ -148,12 +148,14 @@ constexpr auto kPowersOfTenU64 = [] {
 
 // `scaled` / 2^shift (0 < shift < the bits of U), rounded to the nearest
 // integer, ties to even.
+// (Bitwise, not logical, operators: which way a value rounds is no pattern
+// a branch predictor could learn.)
 template <typename U>
 U shifted_to_even(U scaled, int shift) {
   const U q = scaled >> shift;
   const U rest = scaled - (q << shift);
   const U half = U{1} << (shift - 1);
-  return q + ((rest > half || (rest == half && (q & 1) != 0)) ? 1 : 0);
+  return q + static_cast<U>((rest > half) | ((rest == half) & ((q & 1) != 0)));
 }
 
 // |value| times 10^decimals, rounded to an integer (ties to even), by exact
