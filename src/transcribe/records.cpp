@@ -30,7 +30,10 @@ float offset_over(float offset, float factor) { return factor == 0.0f ? 0.0f : o
 
 bool spacing_known(const Config& c) { return c.HcpSpacing[0] != 0.0f && c.PrpSpacing[0] != 0.0f; }
 
-bool is_nuld_or_raw(const std::string& type) { return type == "NULD" || type == "RAW "; }
+// Data types compared as views: four characters, no call (these run for every record).
+bool is_data_type(std::string_view type, std::string_view name) { return type == name; }
+
+bool is_nuld_or_raw(std::string_view type) { return is_data_type(type, "NULD") || is_data_type(type, "RAW "); }
 
 // Reads a record into a copy of the station and takes the copy only when
 // the whole record was read: a record that fails changes nothing, so no
@@ -370,7 +373,7 @@ Stop handle_x(Run& run) {
     compute_factors(c, 2, c.GeometryCount);
   }
   if (c.GeometryCount > 1) convert_by_data_type(run, 2, c.GeometryCount);
-  if (s.DataType == "CONV" && c.LengthCode == 620) {
+  if (is_data_type(s.DataType, "CONV") && c.LengthCode == 620) {
     s.HC[1] *= c.ProtoScaleA;
     s.PC[1] *= c.ProtoScaleB;
   }
@@ -496,7 +499,7 @@ float angle_from_raw(std::int32_t raw) {
 bool convert_by_data_type(Run& run, int first, int last) {
   Station& s = run.station;
   const Config& c = run.config;
-  const bool conv = s.DataType == "CONV";
+  const bool conv = is_data_type(s.DataType, "CONV");
   if (!conv && !is_nuld_or_raw(s.DataType)) {
     put_line(fmt::FreeLine().text("   Data type not implemented ").text(s.DataType).str());
     return false;
