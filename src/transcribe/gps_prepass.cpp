@@ -43,6 +43,11 @@ void project_mean(Run& run, double mean_latitude, double mean_longitude) {
 }  // namespace
 
 int gga_position(std::string_view record) {
+  // The usual record holds its sentence from column 4 (" G$GPGGA,..."), and
+  // that is then the first "GPGGA": the word cannot also start one to three
+  // columns earlier (it would need a "G" or a "P" where this one has another
+  // letter).
+  if (record.substr(std::min<std::size_t>(3, record.size()), 5) == "GPGGA") return 4;
   if (const int at = position_of(record, "GPGGA"); at > 0) return at;
   // Any talker: "GNGGA," from multi-system receivers, "GLGGA,", ...
   for (std::size_t at = record.find("GGA,"); at != std::string_view::npos;
