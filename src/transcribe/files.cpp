@@ -44,8 +44,11 @@ bool OutputFile::open(const std::string& path, bool binary) {
   if (file_ != nullptr) close(Disposition::keep);
   file_ = std::fopen(path.c_str(), binary ? "wb" : "w");
   if (file_ == nullptr) return false;
+  // Lines gather in our own buffer and go out in large writes: no stdio
+  // call (and lock) per line, and the file's own buffer is not needed.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
   if (!buffer_) buffer_ = std::make_unique<char[]>(kFileBuffer);
-  std::setvbuf(file_, buffer_.get(), _IOFBF, kFileBuffer);
+  used_ = 0;
   path_ = path;
   lines_ = 0;
   bytes_ = 0;
@@ -53,24 +56,38 @@ bool OutputFile::open(const std::string& path, bool binary) {
   return true;
 }
 
+void OutputFile::flush() {
+  if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, file_) != used_) failed_ = true;
+  used_ = 0;
+}
+
+void OutputFile::put(std::string_view bytes) {
+  if (used_ + bytes.size() > kFileBuffer) flush();
+  if (bytes.size() > kFileBuffer) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
+    return;
+  }
+  bytes.copy(buffer_.get() + used_, bytes.size());
+  used_ += bytes.size();
+}
+
 void OutputFile::write_line(std::string_view line) {
   if (file_ == nullptr) return;
-  if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
-      std::fputc('\n', file_) == EOF) {
-    failed_ = true;
-  }
+  put(line);
+  put("\n");
   ++lines_;
   bytes_ += static_cast<std::int64_t>(line.size()) + 1;
 }
 
 void OutputFile::write_bytes(const void* data, std::size_t size) {
   if (file_ == nullptr) return;
-  if (std::fwrite(data, 1, size, file_) != size) failed_ = true;
+  put(std::string_view(static_cast<const char*>(data), size));
   bytes_ += static_cast<std::int64_t>(size);
 }
 
 bool OutputFile::close(Disposition disposition) {
   if (file_ == nullptr) return true;
+  flush();
   bool ok = !failed_ && std::ferror(file_) == 0;
   if (std::fclose(file_) != 0) ok = false;
   file_ = nullptr;

@@ -162,9 +162,13 @@ class OutputFile {
   bool close(Disposition disposition);
 
  private:
+  void put(std::string_view bytes);
+  void flush();
+
   std::FILE* file_ = nullptr;
   std::string path_;
-  std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<char[]> buffer_;  // written out when full and at the close
+  std::size_t used_ = 0;
   std::int64_t lines_ = 0;
   std::int64_t bytes_ = 0;
   bool failed_ = false;
