@@ -110,10 +110,35 @@ void append_time_fields(std::string& line, const Station& s, TimeFields time) {
   }
 }
 
+// Fields 13 to 20, the GPS fields. They change only with a G$ record and
+// several stations lie between two, so the text of the last values is kept
+// and written again while the values stay the same (equal values give the
+// same text; -0.0 and 0.0 too, and a NaN is never equal: it is written anew).
+void append_gps_fields(std::string& line, const GpsState& gps) {
+  struct Written {
+    std::int32_t time = 0, fix = 0;
+    double latitude = 0.0, longitude = 0.0;
+    float altitude = 0.0f;
+    std::string text;
+  };
+  static thread_local Written last;
+  if (last.text.empty() || last.time != gps.time || last.fix != gps.fix || last.latitude != gps.latitude ||
+      last.longitude != gps.longitude || last.altitude != gps.altitude) {
+    last.time = gps.time;
+    last.fix = gps.fix;
+    last.latitude = gps.latitude;
+    last.longitude = gps.longitude;
+    last.altitude = gps.altitude;
+    last.text.clear();  // keeps its room: no allocation for the next text
+    fmt::append<"1X,I12,F12.6,1X,F12.6,1X,F7.1,1X,I2">(
+        last.text, {gps.time, gps.latitude, gps.longitude, gps.altitude, gps.fix});
+  }
+  line.append(last.text);
+}
+
 // Fields 5 to 20: time and status, extras, comment number, angles, GPS.
 void append_tail(std::string& line, const Run& run, const Variant& v) {
   const Station& s = run.station;
-  const GpsState& gps = run.gps_state;
   append_time_fields(line, s, v.time);
   if (v.extra_width == 8) fmt::append<"2F8.0">(line, {s.ExtraA, s.ExtraB});
   if (v.extra_width == 10) fmt::append<"2F10.0">(line, {s.ExtraA, s.ExtraB});
@@ -123,8 +148,7 @@ void append_tail(std::string& line, const Run& run, const Variant& v) {
   } else {
     fmt::append<"2F7.2">(line, {s.Pitch, s.Roll});
   }
-  fmt::append<"1X,I12,F12.6,1X,F12.6,1X,F7.1,1X,I2">(
-      line, {gps.time, gps.latitude, gps.longitude, gps.altitude, gps.fix});
+  append_gps_fields(line, run.gps_state);
 }
 
 // ---- main output lines ---------------------------------------------------------------
