@@ -77,7 +77,9 @@ class Value {
 // A format string (without the enclosing parentheses), e.g.
 // "I6,1X,A1,3F9.2", parsed into its edit descriptors while the program is
 // compiled: a record layout costs no parsing and no lookup when it is used,
-// and a malformed format does not compile.
+// and a malformed format does not compile. A format given as an argument is
+// a constant built where it is passed; the template forms below keep it in
+// one place for the code that runs for every line.
 class Format {
  public:
   struct Descriptor {
