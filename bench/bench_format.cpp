@@ -37,7 +37,7 @@ void BM_GeneralFieldOfFloat(benchmark::State& state) {
 }
 BENCHMARK(BM_GeneralFieldOfFloat);
 
-constexpr const char* kXyzLayout =
+constexpr fmt::Format kXyzLayout =
     "I6,I6,12F9.2,I2,2I3,F7.3,F7.3,F7.1,1X,I4,2F8.2,1X,I12,F12.6,1X,F12.6,1X,F7.1,1X,I2";
 
 void BM_WriteXyzLine(benchmark::State& state) {
@@ -56,7 +56,7 @@ void BM_WriteXyzLine(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteXyzLine);
 
-constexpr const char* kTRecordLayout = "3X,3I2,1X,I3,1X,I6,1X,A4,1X,6I6,1X,I5,1X,I5,1X,2I4";
+constexpr fmt::Format kTRecordLayout = "3X,3I2,1X,I3,1X,I6,1X,A4,1X,6I6,1X,I5,1X,I5,1X,2I4";
 
 void BM_ReadTRecord(benchmark::State& state) {
   const std::string record =

@@ -1,19 +1,30 @@
-// Speed and memory of the transcription on a realistic RAW file: an
-// identification, a file header every 100,000 lines, T$/X$ stations of a
-// three-geometry instrument, AS$ status records and a GGA sentence every
-// tenth line. Reports RAW lines per second and the peak resident memory.
+// Speed and memory of the transcription on realistic RAW files of three
+// kinds, each with an identification and a file header every 100,000 lines:
 //
-//   bench_transcribe                      (1,000,000 and 100,000 lines)
-//   bench_transcribe --benchmark_filter=X/1000000
+//   ems_gps        an EMS survey: I$ records, a GGA sentence every fourth line
+//   two_geometry   T$/X$ stations of a two-geometry instrument, an AS$ status
+//                  record every second station, a GGA sentence every third
+//   single_t       83-column T$ stations of a single-geometry instrument, a
+//                  GGA sentence every third station
+//
+// Reports RAW lines per second, CPU time per file and the peak resident
+// memory.
+//
+//   bench_transcribe                      (every benchmark)
+//   bench_transcribe --benchmark_filter=X/two_geometry/1000000
+//   bench_transcribe --write-raw two_geometry 200000 out.RAW
+//                                         (writes one file, e.g. for a profiler)
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -53,6 +64,11 @@ std::string two(int v) {
   return digits;
 }
 
+std::string hhmmss(long second_of_day) {
+  return two(static_cast<int>(second_of_day / 3600 % 24)) + two(static_cast<int>(second_of_day / 60 % 60)) +
+         two(static_cast<int>(second_of_day % 60));
+}
+
 std::string nmea_checksum(const std::string& body) {
   unsigned sum = 0;
   for (char c : body) sum ^= static_cast<unsigned char>(c);
@@ -61,43 +77,87 @@ std::string nmea_checksum(const std::string& body) {
   return body + "*" + hex;
 }
 
+std::string gga_record(const std::string& time, long n) {
+  char body[128];
+  std::snprintf(body, sizeof body, "GPGGA,%s,4500.%04d,N,07500.%04d,W,1,08,0.9,100.0,M,0.0,M,,", time.c_str(),
+                static_cast<int>((1234 + n) % 10000), static_cast<int>(n % 10000));
+  return "G$" + nmea_checksum(body);
+}
+
+enum class Kind { ems_gps, two_geometry, single_t };
+
+struct KindInfo {
+  Kind kind;
+  const char* name;
+  const char* identification;
+  const char* length_code;  // of the file headers
+};
+
+constexpr KindInfo kKinds[] = {
+    {Kind::ems_gps, "ems_gps", "C$080000 KALVOR-1   SN12345678 SW VERSION 6.2", "1"},
+    {Kind::two_geometry, "two_geometry", "C$080000 KALVOR-21  SN12345678 SW VERSION 5.1a", "21"},
+    {Kind::single_t, "single_t", "C$080000 KALVOR-1   SN12345678 SW VERSION 5.1a", "1"},
+};
+
+const KindInfo* kind_named(std::string_view name) {
+  for (const KindInfo& k : kKinds) {
+    if (name == k.name) return &k;
+  }
+  return nullptr;
+}
+
+// The records of the n-th station (from 1) of each kind.
+void put_station(Kind kind, long n, const std::function<void(const std::string&)>& put) {
+  const long r = n % 997;
+  switch (kind) {
+    case Kind::ems_gps: {  // 10 records per second
+      const std::string time = hhmmss(8 * 3600 + n / 10);
+      put("I$" + time + " " + padded(r % 300 - 150, 4) + padded(150 - r % 300, 4) + padded(35, 4) + " " +
+          padded(12000 + r, 5) + "  3 " + padded(10000 + r, 5) + padded(250 + r, 6) + padded(7500 - r, 6));
+      if (n % 3 == 0) put(gga_record(time, n));
+      break;
+    }
+    case Kind::two_geometry: {  // 5 stations per second
+      const std::string time = hhmmss(8 * 3600 + n / 5);
+      put("T$" + time + " " + padded(n, 6) + " CONV " + padded(r, 6) + padded(-r, 6) + padded(1000 + r, 6) +
+          padded(200 - r, 6) + padded(1100 + r, 6) + padded(300 + r, 6));
+      put("X$" + time + " " + padded(2000 + r, 6) + padded(400, 6) + padded(2100 - r, 6) + padded(500 + r, 6));
+      if (n % 2 == 0) put("AS$" + time + " 12500  2345 " + padded(150 - r, 6) + padded(-250 + r, 6));
+      if (n % 3 == 0) put(gga_record(time, n));
+      break;
+    }
+    case Kind::single_t: {  // 10 stations per second, with milliseconds
+      const std::string time = hhmmss(8 * 3600 + n / 10);
+      put("T$" + time + " " + padded(n % 10 * 100, 3) + " " + padded(n, 6) + " CONV " + padded(r, 6) +
+          padded(-r, 6) + padded(1000 + r, 6) + padded(200 - r, 6) + padded(1100 + r, 6) + padded(300 + r, 6) +
+          " " + padded(12500 - r, 5) + " " + padded(2345 + r, 5) + " " + padded(r % 600 - 300, 4) +
+          padded(300 - r % 600, 4));
+      if (n % 3 == 0) put(gga_record(time, n));
+      break;
+    }
+  }
+}
+
 // Writes the RAW file line by line; `lines` is the exact line count.
-void write_raw(const std::string& path, long lines) {
+void write_raw(const KindInfo& kind, const std::string& path, long lines) {
   std::ofstream out(path, std::ios::binary);
   long written = 0;
   auto put = [&](const std::string& line) {
     if (written < lines) out << line << '\n';
     ++written;
   };
-  put("C$080000 KALVOR-421 SN12345678 SW VERSION 5.1a");
+  put(kind.identification);
   long station = 0;
   int survey = 0;
   long next_header = 0;
   while (written < lines) {
     if (written >= next_header) {
       const std::string number = std::to_string(++survey);
-      put("H$080000 LINE" + std::string(4 - std::min<std::size_t>(4, number.size()), '0') + number + " 261208 421");
+      put("H$080000 LINE" + std::string(4 - std::min<std::size_t>(4, number.size()), '0') + number + " 261208 " +
+          kind.length_code);
       next_header += 100000;
     }
-    const long second_of_day = 8 * 3600 + station / 5;
-    const std::string time = two(static_cast<int>(second_of_day / 3600 % 24)) +
-                             two(static_cast<int>(second_of_day / 60 % 60)) + two(static_cast<int>(second_of_day % 60));
-    ++station;
-    const long r = station % 997;
-    put("T$" + time + " " + padded(station, 6) + " CONV " + padded(r, 6) + padded(-r, 6) + padded(1000 + r, 6) +
-        padded(200 - r, 6) + padded(1100 + r, 6) + padded(300 + r, 6));
-    put("X$" + time + " " + padded(2000 + r, 6) + padded(400, 6) + padded(2100 - r, 6) + padded(500, 6) +
-        padded(3000 + r, 6) + padded(600, 6) + padded(3100, 6) + padded(700 - r, 6));
-    if (station % 4 == 0) {
-      put("AS$" + time + " 12500  2345 " + padded(150 - r, 6) + padded(-250 + r, 6));
-    }
-    if (station % 3 == 0) {
-      const double minutes = 0.1234 + static_cast<double>(station % 1000) * 0.0001;
-      char body[128];
-      std::snprintf(body, sizeof body, "GPGGA,%s,4500.%04d,N,07500.%04d,W,1,08,0.9,100.0,M,0.0,M,,",
-                    time.c_str(), static_cast<int>(minutes * 10000) % 10000, static_cast<int>(station % 10000));
-      put("G$" + nmea_checksum(body));
-    }
+    put_station(kind.kind, ++station, put);
   }
 }
 
@@ -118,13 +178,14 @@ BenchFolder& folder() {
   return f;
 }
 
-const std::string& raw_file(long lines) {
-  static std::map<long, std::string> files;
-  auto found = files.find(lines);
+const std::string& raw_file(const KindInfo& kind, long lines) {
+  static std::map<std::pair<Kind, long>, std::string> files;
+  const auto key = std::make_pair(kind.kind, lines);
+  auto found = files.find(key);
   if (found != files.end()) return found->second;
-  const std::string path = (folder().path / (std::to_string(lines) + ".RAW")).string();
-  write_raw(path, lines);
-  return files.emplace(lines, path).first->second;
+  const std::string path = (folder().path / (std::string(kind.name) + std::to_string(lines) + ".RAW")).string();
+  write_raw(kind, path, lines);
+  return files.emplace(key, path).first->second;
 }
 
 long peak_rss_kb() {
@@ -133,9 +194,9 @@ long peak_rss_kb() {
   return usage.ru_maxrss;
 }
 
-void BM_Transcribe(benchmark::State& state, const char* type) {
+void BM_Transcribe(benchmark::State& state, const char* type, Kind kind) {
   const long lines = state.range(0);
-  const std::string& raw = raw_file(lines);
+  const std::string& raw = raw_file(kKinds[static_cast<int>(kind)], lines);
   SilentConsole silent;
   kal::set_console(&silent);
   std::int32_t result = 0;
@@ -156,10 +217,38 @@ void BM_Transcribe(benchmark::State& state, const char* type) {
 
 // The smaller file first: the peak memory of the larger one shows whether
 // memory grows with the RAW file.
-BENCHMARK_CAPTURE(BM_Transcribe, X, "X")->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK_CAPTURE(BM_Transcribe, G, "G")->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK_CAPTURE(BM_Transcribe, S, "S")->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK_CAPTURE(BM_Transcribe, X/two_geometry, "X", Kind::two_geometry)
+    ->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_Transcribe, X/ems_gps, "X", Kind::ems_gps)
+    ->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_Transcribe, X/single_t, "X", Kind::single_t)
+    ->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_Transcribe, G/two_geometry, "G", Kind::two_geometry)
+    ->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_Transcribe, S/two_geometry, "S", Kind::two_geometry)
+    ->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_Transcribe, I/ems_gps, "I", Kind::ems_gps)
+    ->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// --write-raw KIND LINES PATH: writes one RAW file and ends.
+int write_raw_command(int argc, char** argv) {
+  const KindInfo* kind = argc == 5 ? kind_named(argv[2]) : nullptr;
+  const long lines = argc == 5 ? std::atol(argv[3]) : 0;
+  if (kind == nullptr || lines <= 0) {
+    std::fprintf(stderr, "usage: bench_transcribe --write-raw ems_gps|two_geometry|single_t LINES PATH\n");
+    return 64;
+  }
+  write_raw(*kind, argv[4], lines);
+  return 0;
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::string_view(argv[1]) == "--write-raw") return write_raw_command(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

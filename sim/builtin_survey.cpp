@@ -49,8 +49,7 @@ std::string nmea_angle(double minutes, int degree_digits) {
   const std::int64_t degrees = units / 600000;
   const std::int64_t whole_minutes = units / 10000 % 60;
   const std::int64_t fraction = units % 10000;
-  const std::string degree_format = degree_digits == 3 ? "I3.3" : "I2.2";
-  return fmt::write(degree_format + ",I2.2,'.',I4.4", {degrees, whole_minutes, fraction});
+  return fmt::I(degrees, degree_digits, degree_digits) + fmt::write("I2.2,'.',I4.4", {whole_minutes, fraction});
 }
 
 std::string gga_line(std::int32_t ms_of_day, const Position& where, std::int32_t station) {

@@ -12,6 +12,11 @@ std::string fixed(std::string_view text, std::size_t width) {
 
 std::size_t trimmed_length(std::string_view text) {
   std::size_t n = text.size();
+  // Eight blanks at a time first: a padded record ends in a long run of them.
+  constexpr std::string_view kEightBlanks = "        ";
+  while (n >= kEightBlanks.size() && text.substr(n - kEightBlanks.size(), kEightBlanks.size()) == kEightBlanks) {
+    n -= kEightBlanks.size();
+  }
   while (n > 0 && text[n - 1] == ' ') --n;
   return n;
 }

@@ -1,76 +1,236 @@
 #include "common/format.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
 namespace kal::fmt {
 namespace {
 
-std::string stars(int width) { return std::string(static_cast<std::size_t>(width > 0 ? width : 0), '*'); }
+// The line a record is written to. A format of fixed widths grows the line
+// once, with blanks, and its fields are then written into place: a field's
+// blanks cost nothing and its text one copy. Any other format grows the line
+// field by field. (The field writers below write to this or to a string.)
+class RecordLine {
+ public:
+  RecordLine(std::string& line, int max_width) : line_(line), at_(line.size()), grown_(max_width >= 0) {
+    if (grown_) line_.append(static_cast<std::size_t>(max_width), ' ');
+  }
+  ~RecordLine() {
+    if (grown_) line_.resize(at_);  // what the fields left unused goes
+  }
+  RecordLine(const RecordLine&) = delete;
+  RecordLine& operator=(const RecordLine&) = delete;
+
+  void append(std::size_t count, char c) {
+    if (!grown_) {
+      line_.append(count, c);
+    } else if (c != ' ') {
+      std::memset(line_.data() + at_, c, count);
+    }
+    at_ += count;
+  }
+  void append(std::string_view text) {
+    if (grown_) {
+      text.copy(line_.data() + at_, text.size());
+    } else {
+      line_.append(text);
+    }
+    at_ += text.size();
+  }
+
+ private:
+  std::string& line_;
+  std::size_t at_;  // where the next field goes
+  bool grown_;      // by the widest record of the format
+};
+
+template <class Out>
+void put_stars(Out& out, int width) {
+  out.append(static_cast<std::size_t>(width > 0 ? width : 0), '*');
+}
 
 // Right-aligns `body` in `width` characters, or asterisks when it is wider.
-void put_right(std::string& out, std::string_view body, int width) {
+template <class Out>
+void put_right(Out& out, std::string_view body, int width) {
   if (static_cast<int>(body.size()) > width) {
-    out.append(static_cast<std::size_t>(width > 0 ? width : 0), '*');
+    put_stars(out, width);
     return;
   }
   out.append(static_cast<std::size_t>(width) - body.size(), ' ');
   out.append(body);
 }
 
-void append_I(std::string& out, std::int64_t value, int width, int min_digits) {
-  char digits[32];
-  const std::uint64_t magnitude =
-      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, magnitude);
-  (void)ec;
-  std::string_view number(digits, static_cast<std::size_t>(end - digits));
+// "00" to "99", for writing digits two at a time.
+constexpr auto kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// Writes the last two digits of `units` in front of `p` and drops them.
+char* two_digits(std::uint64_t& units, char* p) {
+  const std::size_t pair = static_cast<std::size_t>(units % 100);
+  units /= 100;
+  p -= 2;
+  std::memcpy(p, kDigitPairs.data() + 2 * pair, 2);
+  return p;
+}
+
+// The digits of `units` (one at least), written backwards to end at `end`.
+// Returns where they start.
+char* whole_digits(std::uint64_t units, char* end) {
+  char* p = end;
+  while (units >= 100) p = two_digits(units, p);
+  if (units >= 10) return two_digits(units, p);
+  *--p = static_cast<char>('0' + units);
+  return p;
+}
+
+// The digits of `units` with a point before the last `decimals` of them and
+// at least one digit before it (F.0: the point at the end), written
+// backwards to end at `end`. Returns where they start.
+char* digits_with_point(std::uint64_t units, int decimals, char* end) {
+  char* p = end;
+  int fraction = decimals;
+  for (; fraction >= 2; fraction -= 2) p = two_digits(units, p);
+  if (fraction == 1) {
+    *--p = static_cast<char>('0' + units % 10);
+    units /= 10;
+  }
+  *--p = '.';
+  return whole_digits(units, p);
+}
+
+template <class Out>
+void append_I(Out& out, std::int64_t value, int width, int min_digits) {
   if (min_digits == 0 && value == 0) {  // Iw.0 writes a zero as blanks
     out.append(static_cast<std::size_t>(width > 0 ? width : 0), ' ');
     return;
   }
-  char body[64];
-  std::size_t n = 0;
-  if (value < 0) body[n++] = '-';
-  for (int pad = min_digits - static_cast<int>(number.size()); pad > 0 && n < 40; --pad) body[n++] = '0';
-  for (char c : number) body[n++] = c;
+  const std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  char text[64];
+  char* end = text + sizeof text;
+  char* start = whole_digits(magnitude, end);
+  // Zeros up to m digits, with the sign at most 40 characters of them.
+  const int sign = value < 0 ? 1 : 0;
+  const int zeros = std::min(min_digits - static_cast<int>(end - start), 40 - sign);
+  for (int i = 0; i < zeros; ++i) *--start = '0';
+  if (sign != 0) *--start = '-';
+  const std::string_view body(start, static_cast<std::size_t>(end - start));
   if (width == 0) {  // I0: as many columns as the number needs
-    out.append(body, n);
+    out.append(body);
     return;
   }
-  put_right(out, std::string_view(body, n), width);
+  put_right(out, body, width);
 }
 
-void append_F(std::string& out, double value, int width, int decimals) {
+#if defined(__SIZEOF_INT128__)
+__extension__ typedef unsigned __int128 Wide;
+#endif
+
+constexpr auto kPowersOfTenU64 = [] {
+  std::array<std::uint64_t, 19> powers{};
+  powers[0] = 1;
+  for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+  return powers;
+}();
+
+// `scaled` / 2^shift (0 < shift < the bits of U), rounded to the nearest
+// integer, ties to even.
+// (Bitwise, not logical, operators: which way a value rounds is no pattern
+// a branch predictor could learn.)
+template <typename U>
+U shifted_to_even(U scaled, int shift) {
+  const U q = scaled >> shift;
+  const U rest = scaled - (q << shift);
+  const U half = U{1} << (shift - 1);
+  return q + static_cast<U>((rest > half) | ((rest == half) & ((q & 1) != 0)));
+}
+
+// |value| times 10^decimals, rounded to an integer (ties to even), by exact
+// integer arithmetic: a double is m * 2^e, so the product is m * 10^d * 2^e,
+// and when e < 0 the bits shifted out decide the rounding. 64 bits hold the
+// product for floats (24-bit m) and up to 9 decimals, 128 bits the rest.
+// False when the result needs more than 64 bits.
+bool scaled_units(double magnitude, int decimals, std::uint64_t& units) {
+  if (decimals > 18) return false;
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &magnitude, sizeof bits);
+  const int biased_exponent = static_cast<int>((bits >> 52) & 0x7FF);
+  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+  int e = -1074;  // a subnormal
+  if (biased_exponent != 0) {
+    m |= std::uint64_t{1} << 52;
+    e = biased_exponent - 1075;
+  }
+  if (m == 0) {
+    units = 0;
+    return true;
+  }
+  const int zeros = std::countr_zero(m);  // the same value with the fewest bits
+  m >>= zeros;
+  e += zeros;
+  const std::uint64_t power = kPowersOfTenU64[static_cast<std::size_t>(decimals)];
+  if (e < 0 && e > -64 && m < (std::uint64_t{1} << 32) && decimals <= 9) {  // m * 10^d < 2^62
+    units = shifted_to_even(m * power, -e);
+    return true;
+  }
+#if defined(__SIZEOF_INT128__)
+  const Wide scaled = static_cast<Wide>(m) * power;  // < 2^113
+  Wide q = 0;
+  if (e >= 0) {
+    if (e > 14) return false;
+    q = scaled << e;
+  } else if (e > -128) {
+    q = shifted_to_even(scaled, -e);
+  }  // else the value is below half a unit of the last place: 0
+  if ((q >> 64) != 0) return false;
+  units = static_cast<std::uint64_t>(q);
+  return true;
+#else
+  return false;
+#endif
+}
+
+template <class Out>
+void append_F(Out& out, double value, int width, int decimals) {
   if (!std::isfinite(value) || decimals < 0) {
-    out.append(stars(width));
+    put_stars(out, width);
     return;
   }
-  // Correctly rounded decimal of the exact binary value (ties to even).
-  char digits[400];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, std::fabs(value),
-                                 std::chars_format::fixed, decimals);
-  if (ec != std::errc()) {
-    out.append(stars(width));
-    return;
+  // The correctly rounded decimal of the exact binary value (ties to even),
+  // with room for a sign in front of it.
+  char text[402];
+  char* start = nullptr;
+  char* end = text + sizeof text;
+  if (std::uint64_t units = 0; scaled_units(std::fabs(value), decimals, units)) {
+    start = digits_with_point(units, decimals, end);
+  } else {
+    auto [last, ec] = std::to_chars(text + 1, text + 401, std::fabs(value), std::chars_format::fixed, decimals);
+    if (ec != std::errc()) {
+      put_stars(out, width);
+      return;
+    }
+    if (decimals == 0) *last++ = '.';
+    start = text + 1;
+    end = last;
   }
-  std::string_view number(digits, static_cast<std::size_t>(end - digits));
-  char body[420];
-  std::size_t n = 0;
-  if (value < 0) body[n++] = '-';  // also when the value rounds to zero
-  bool leading_zero = number.size() >= 2 && number[0] == '0' && number[1] == '.';
-  std::size_t needed = n + number.size() + (decimals == 0 ? 1 : 0);
-  if (leading_zero && static_cast<int>(needed) > width) {
-    number.remove_prefix(1);  // the optional zero goes first
-    leading_zero = false;
-  }
-  for (char c : number) body[n++] = c;
-  if (decimals == 0) body[n++] = '.';
-  put_right(out, std::string_view(body, n), width);
+  const bool negative = value < 0;  // also when the value rounds to zero
+  const std::size_t needed = static_cast<std::size_t>(end - start) + (negative ? 1 : 0);
+  if (decimals > 0 && start[0] == '0' && static_cast<int>(needed) > width) ++start;  // the optional zero goes first
+  if (negative) *--start = '-';
+  put_right(out, std::string_view(start, static_cast<std::size_t>(end - start)), width);
 }
 
 // Decimal exponent s of |value| rounded to `digits` significant digits:
@@ -93,9 +253,10 @@ int rounded_exponent(double magnitude, int digits, std::string& mantissa) {
   return exponent + 1;
 }
 
-void append_E(std::string& out, double value, int width, int decimals) {
+template <class Out>
+void append_E(Out& out, double value, int width, int decimals) {
   if (!std::isfinite(value) || decimals <= 0) {
-    out.append(stars(width));
+    put_stars(out, width);
     return;
   }
   std::string mantissa;
@@ -123,7 +284,7 @@ void append_E(std::string& out, double value, int width, int decimals) {
     body += exponent < 0 ? '-' : '+';
     body += exp_text;
   } else {
-    out.append(stars(width));
+    put_stars(out, width);
     return;
   }
   if (static_cast<int>(body.size()) > width && body.size() >= 2 && body[body[0] == '-' ? 1 : 0] == '0') {
@@ -132,9 +293,10 @@ void append_E(std::string& out, double value, int width, int decimals) {
   put_right(out, body, width);
 }
 
-void append_G(std::string& out, double value, int width, int decimals) {
+template <class Out>
+void append_G(Out& out, double value, int width, int decimals) {
   if (!std::isfinite(value) || decimals <= 0) {
-    out.append(stars(width));
+    put_stars(out, width);
     return;
   }
   constexpr int kTrailing = 4;  // blanks standing in for the exponent
@@ -151,7 +313,8 @@ void append_G(std::string& out, double value, int width, int decimals) {
   out.append(kTrailing, ' ');
 }
 
-void append_A(std::string& out, std::string_view text, int width) {
+template <class Out>
+void append_A(Out& out, std::string_view text, int width) {
   if (width < 0) {
     out.append(text);
   } else if (static_cast<int>(text.size()) >= width) {
@@ -162,148 +325,16 @@ void append_A(std::string& out, std::string_view text, int width) {
   }
 }
 
-// ---- format strings --------------------------------------------------------
-
-struct Item {
-  char code = 0;  // 'I', 'F', 'E', 'G', 'A', 'X', or 'L' for a literal
-  int width = -1;
-  int digits = -1;  // m of Iw.m, d of Fw.d
-  std::string literal;
-};
-
-class Parser {
- public:
-  explicit Parser(std::string_view text) : text_(text) {}
-
-  bool parse(std::vector<Item>& items) {
-    if (!parse_list(items)) return false;
-    skip_blanks();
-    return pos_ == text_.size();
-  }
-
- private:
-  bool parse_list(std::vector<Item>& items) {
-    for (;;) {
-      skip_blanks();
-      if (pos_ >= text_.size() || text_[pos_] == ')') return true;
-      if (!parse_item(items)) return false;
-      skip_blanks();
-      if (pos_ < text_.size() && text_[pos_] == ',') ++pos_;
-    }
-  }
-
-  bool parse_item(std::vector<Item>& items) {
-    const char c = text_[pos_];
-    if (c == '\'' || c == '"') {
-      const auto close = text_.find(c, pos_ + 1);
-      if (close == std::string_view::npos) return false;
-      Item item;
-      item.code = 'L';
-      item.literal = std::string(text_.substr(pos_ + 1, close - pos_ - 1));
-      items.push_back(std::move(item));
-      pos_ = close + 1;
-      return true;
-    }
-    int repeat = 1;
-    const bool has_count = read_number(repeat);
-    skip_blanks();
-    if (pos_ >= text_.size()) return false;
-    const char code = static_cast<char>(std::toupper(static_cast<unsigned char>(text_[pos_])));
-    if (code == '(') {
-      ++pos_;
-      std::vector<Item> group;
-      if (!parse_list(group) || pos_ >= text_.size() || text_[pos_] != ')') return false;
-      ++pos_;
-      for (int r = 0; r < repeat; ++r) items.insert(items.end(), group.begin(), group.end());
-      return true;
-    }
-    ++pos_;
-    Item item;
-    item.code = code;
-    switch (code) {
-      case 'X':
-        item.width = has_count ? repeat : 1;
-        items.push_back(item);
-        return true;
-      case 'A':
-        read_number(item.width);
-        break;
-      case 'I':
-        if (!read_number(item.width)) return false;
-        if (pos_ < text_.size() && text_[pos_] == '.') {
-          ++pos_;
-          if (!read_number(item.digits)) return false;
-        }
-        break;
-      case 'F':
-      case 'E':
-      case 'G':
-        if (!read_number(item.width)) return false;
-        if (pos_ >= text_.size() || text_[pos_] != '.') return false;
-        ++pos_;
-        if (!read_number(item.digits)) return false;
-        break;
-      default:
-        return false;
-    }
-    for (int r = 0; r < repeat; ++r) items.push_back(item);
-    return true;
-  }
-
-  bool read_number(int& value) {
-    const std::size_t start = pos_;
-    int v = 0;
-    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') {
-      v = v * 10 + (text_[pos_] - '0');
-      ++pos_;
-    }
-    if (pos_ == start) return false;
-    value = v;
-    return true;
-  }
-
-  void skip_blanks() {
-    while (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
-  }
-
-  std::string_view text_;
-  std::size_t pos_ = 0;
-};
-
-struct StringHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
-
-// Formats are few and fixed; each is parsed once per thread (no lock on the
-// hot path of the writers).
-const std::vector<Item>& parsed(std::string_view format) {
-  thread_local std::unordered_map<std::string, std::vector<Item>, StringHash, std::equal_to<>>
-      cache;
-  auto found = cache.find(format);
-  if (found == cache.end()) {
-    std::vector<Item> items;
-    if (!Parser(format).parse(items)) {
-      items.clear();
-      Item bad;
-      bad.code = 'L';
-      bad.literal = "<bad format: " + std::string(format) + ">";
-      items.push_back(bad);
-    }
-    found = cache.emplace(std::string(format), std::move(items)).first;
-  }
-  return found->second;
-}
-
-void append_value(std::string& out, const Item& item, const Value& value) {
+template <class Out>
+void append_value(Out& out, const Format::Descriptor& item, const Value& value) {
   switch (item.code) {
     case 'I':
       if (value.kind() == Value::Kind::text) {
-        out.append(stars(item.width));
+        put_stars(out, item.width);
       } else if (value.kind() == Value::Kind::real) {
         const double r = value.real();
         if (!std::isfinite(r) || std::fabs(r) > 9.0e18) {
-          out.append(stars(item.width));
+          put_stars(out, item.width);
         } else {
           append_I(out, static_cast<std::int64_t>(r), item.width, item.digits);
         }
@@ -315,7 +346,7 @@ void append_value(std::string& out, const Item& item, const Value& value) {
     case 'E':
     case 'G': {
       if (value.kind() == Value::Kind::text) {
-        out.append(stars(item.width));
+        put_stars(out, item.width);
         return;
       }
       const double r = value.kind() == Value::Kind::real ? value.real()
@@ -327,7 +358,7 @@ void append_value(std::string& out, const Item& item, const Value& value) {
     }
     case 'A':
       if (value.kind() != Value::Kind::text) {
-        out.append(stars(item.width < 0 ? 1 : item.width));
+        put_stars(out, item.width < 0 ? 1 : item.width);
       } else {
         append_A(out, value.text(), item.width);
       }
@@ -339,118 +370,189 @@ void append_value(std::string& out, const Item& item, const Value& value) {
 
 // ---- reads -----------------------------------------------------------------
 
-// Copies the non-blank characters of `field` into `out` (at most `cap`).
-std::size_t compact(std::string_view field, char* out, std::size_t cap) {
-  std::size_t n = 0;
-  for (char c : field) {
-    if (c == ' ') continue;
-    if (n == cap) return cap + 1;
-    out[n++] = c;
-  }
-  return n;
-}
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// A numeric field without its blanks: all blank, or an optional sign and the
-// rest (the body).
+// A field holds at most this many characters that are not blanks.
+constexpr std::size_t kMaxFieldCharacters = 120;
+
+// What a numeric field holds once its blanks are ignored: an optional sign,
+// then digits and at most one point (`point` digits before it). The value
+// of the first 19 significant digits is gathered on the way, so that most
+// fields need no second look.
 struct NumericField {
-  bool blank = false;
+  bool blank = true;
   bool negative = false;
-  std::string_view body;
+  bool has_point = false;
+  int digits = 0;       // all digits, leading zeros included
+  int point = 0;        // digits before the point
+  int significant = 0;  // digits from the first non-zero one on
+  std::uint64_t mantissa = 0;  // of the significant digits, while there are at most 19
 };
 
-// `text` receives the field's non-blank characters (it must hold 160).
-bool split_numeric(std::string_view field, char* text, NumericField& f) {
-  const std::size_t n = compact(field, text, 120);
-  if (n > 120) return false;
-  f = NumericField{};
-  f.blank = n == 0;
-  std::size_t pos = 0;
-  if (n > 0 && (text[0] == '+' || text[0] == '-')) {
-    f.negative = text[0] == '-';
-    pos = 1;
+// False when the field holds anything but blanks, one leading sign, digits
+// and one point, or more than 120 characters besides blanks. (Locals, not
+// `f`, carry the loop: a char may alias anything, so fields of `f` would be
+// stored and loaded again for every character.)
+bool scan_numeric(std::string_view field, NumericField& f) {
+  std::size_t characters = 0;
+  int digits = 0, significant = 0, point = -1;
+  std::uint64_t mantissa = 0;
+  for (const char c : field) {
+    const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
+    if (digit < 10) {
+      ++digits;
+      if (significant > 0 || digit != 0) {
+        if (++significant <= 19) mantissa = mantissa * 10 + digit;
+      }
+    } else if (c == ' ') {
+      continue;
+    } else if (c == '.' && point < 0) {
+      point = digits;
+    } else if (characters == 0 && (c == '+' || c == '-')) {
+      f.negative = c == '-';
+    } else {
+      return false;
+    }
+    if (++characters > kMaxFieldCharacters) return false;
   }
-  f.body = std::string_view(text + pos, n - pos);
+  f.blank = characters == 0;
+  f.has_point = point >= 0;
+  f.digits = digits;
+  f.point = point >= 0 ? point : digits;
+  f.significant = significant;
+  f.mantissa = mantissa;
   return true;
 }
 
-// Builds the decimal text of an F field: sign, digits and point, with the
-// implied decimals put in when the field has no point. False when the field
-// holds anything else.
+// The field as decimal text for from_chars: digits and point, the implied
+// decimals put in when the field has no point (the sign is left out).
+std::string decimal_text(std::string_view field, int decimals) {
+  std::string body;
+  for (const char c : field) {
+    if (c != ' ' && c != '+' && c != '-') body.push_back(c);
+  }
+  if (body.find('.') != std::string::npos) {
+    if (body[0] == '.') body.insert(body.begin(), '0');  // from_chars wants a digit before the point
+    return body;
+  }
+  const std::size_t d = static_cast<std::size_t>(decimals < 0 ? 0 : decimals);
+  if (body.size() <= d) return "0." + std::string(d - body.size(), '0') + body;
+  body.insert(body.size() - d, 1, '.');
+  return body;
+}
+
+// Powers of ten that float and double hold exactly.
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+template <typename Real>
+struct ExactDivision;
+template <>
+struct ExactDivision<double> {
+  static constexpr std::uint64_t max_mantissa = std::uint64_t{1} << 53;
+  static constexpr int max_power = 22;
+};
+template <>
+struct ExactDivision<float> {
+  static constexpr std::uint64_t max_mantissa = std::uint64_t{1} << 24;
+  static constexpr int max_power = 10;
+};
+
+// mantissa / 10^fraction, when both are exact in Real: one division gives
+// the correctly rounded value (the arithmetic of float and double is exact
+// to their own precision here).
+template <typename Real>
+bool exact_quotient(std::uint64_t mantissa, int fraction, Real& magnitude) {
+  if (FLT_EVAL_METHOD != 0 || mantissa > ExactDivision<Real>::max_mantissa ||
+      fraction > ExactDivision<Real>::max_power) {
+    return false;
+  }
+  magnitude = static_cast<Real>(mantissa) / static_cast<Real>(kPowersOfTen[fraction]);
+  return true;
+}
+
+// Fw.d: a point in the field wins over the d implied decimals. Most fields
+// are right-aligned (blanks, a sign, up to 18 digits and a point to the end
+// of the field) and most values exact quotients; every other field takes the
+// full scan, and every other value from_chars.
 template <typename Real>
 bool parse_real(std::string_view field, int decimals, Real& value) {
-  char text[160];
+  const int implied = decimals < 0 ? 0 : decimals;
+  std::size_t i = 0;
+  while (i < field.size() && field[i] == ' ') ++i;
+  const bool negative = i < field.size() && field[i] == '-';
+  if (i < field.size() && (field[i] == '-' || field[i] == '+')) ++i;
+  std::uint64_t mantissa = 0;
+  int digits = 0, point = -1;
+  for (; i < field.size(); ++i) {
+    const unsigned digit = static_cast<unsigned char>(field[i]) - unsigned{'0'};
+    if (digit <= 9) {
+      mantissa = mantissa * 10 + digit;  // more than 18 digits are left to the full scan
+      ++digits;
+    } else if (field[i] == '.' && point < 0) {
+      point = digits;
+    } else {
+      break;
+    }
+  }
+  Real magnitude{};
+  if (i == field.size() && digits > 0 && digits <= 18 &&
+      exact_quotient(mantissa, point < 0 ? implied : digits - point, magnitude)) {
+    value = negative ? -magnitude : magnitude;
+    return true;
+  }
+
   NumericField f;
-  if (!split_numeric(field, text, f)) return false;
+  if (!scan_numeric(field, f)) return false;
   if (f.blank) {
     value = 0;
     return true;
   }
-  const bool negative = f.negative;
-  const std::string_view body = f.body;
-  std::size_t digit_count = 0;
-  std::size_t points = 0;
-  for (char c : body) {
-    if (is_digit(c)) {
-      ++digit_count;
-    } else if (c == '.') {
-      ++points;
-    } else {
-      return false;
-    }
+  if (f.digits == 0) return false;
+  const int fraction_digits = f.has_point ? f.digits - f.point : implied;
+  if (f.significant > 19 || !exact_quotient(f.mantissa, fraction_digits, magnitude)) {
+    const std::string number = decimal_text(field, decimals);
+    const char* last = number.data() + number.size();
+    auto [end, ec] = std::from_chars(number.data(), last, magnitude, std::chars_format::fixed);
+    if (ec != std::errc() || end != last) return false;
   }
-  if (points > 1) return false;
-  if (digit_count == 0) return false;
-  char number[200] = {};
-  std::size_t m = 0;
-  if (points == 1) {
-    for (char c : body) number[m++] = c;
-    if (number[0] == '.') {  // from_chars wants a digit before the point
-      for (std::size_t i = m; i > 0; --i) number[i] = number[i - 1];
-      number[0] = '0';
-      ++m;
-    }
-  } else {
-    const int d = decimals < 0 ? 0 : decimals;
-    const int whole = static_cast<int>(body.size()) - d;
-    if (whole > 0) {
-      for (int i = 0; i < whole; ++i) number[m++] = body[static_cast<std::size_t>(i)];
-    } else {
-      number[m++] = '0';
-    }
-    number[m++] = '.';
-    for (int i = whole; i < 0; ++i) number[m++] = '0';
-    for (int i = whole > 0 ? whole : 0; i < static_cast<int>(body.size()); ++i) {
-      number[m++] = body[static_cast<std::size_t>(i)];
-    }
-  }
-  Real parsed_value{};
-  auto [end, ec] = std::from_chars(number, number + m, parsed_value, std::chars_format::fixed);
-  if (ec != std::errc() || end != number + m) return false;
-  value = negative ? -parsed_value : parsed_value;
+  value = f.negative ? -magnitude : magnitude;
+  return true;
+}
+
+// Iw: blanks are ignored, an all-blank field is 0; the value must fit 32 bits.
+// The value of a 32-bit integer field from its sign and magnitude; false
+// when it does not fit.
+bool int32_of(bool negative, std::uint64_t magnitude, std::int32_t& value) {
+  if (magnitude > (negative ? 2147483648ULL : 2147483647ULL)) return false;
+  value = negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude))
+                   : static_cast<std::int32_t>(magnitude);
   return true;
 }
 
 bool parse_int(std::string_view field, std::int32_t& value) {
-  char text[160];
+  // Most fields are right-aligned: blanks, an optional sign, then up to ten
+  // digits to the end of the field. Anything else takes the full scan.
+  std::size_t i = 0;
+  while (i < field.size() && field[i] == ' ') ++i;
+  const bool negative = i < field.size() && field[i] == '-';
+  if (i < field.size() && (field[i] == '-' || field[i] == '+')) ++i;
+  const std::size_t first_digit = i;
+  std::uint64_t magnitude = 0;
+  for (; i < field.size(); ++i) {
+    const unsigned digit = static_cast<unsigned char>(field[i]) - unsigned{'0'};
+    if (digit > 9) break;
+    magnitude = magnitude * 10 + digit;  // more than ten digits are left to the full scan
+  }
+  if (i == field.size() && i > first_digit && i - first_digit <= 10) return int32_of(negative, magnitude, value);
+
   NumericField f;
-  if (!split_numeric(field, text, f)) return false;
+  if (!scan_numeric(field, f) || f.has_point) return false;
   if (f.blank) {
     value = 0;
     return true;
   }
-  if (f.body.empty()) return false;
-  std::int64_t v = 0;
-  for (char c : f.body) {
-    if (!is_digit(c)) return false;
-    v = v * 10 + (c - '0');
-    if (v > 2147483648LL) return false;
-  }
-  if (f.negative) v = -v;
-  if (v > 2147483647LL || v < -2147483648LL) return false;
-  value = static_cast<std::int32_t>(v);
-  return true;
+  if (f.digits == 0 || f.significant > 10) return false;
+  return int32_of(f.negative, f.mantissa, value);
 }
 
 // The field of `width` columns at `pos` (blanks past the end of the record).
@@ -515,26 +617,26 @@ std::string A(std::string_view text) { return std::string(text); }
 
 std::string X(int count) { return std::string(static_cast<std::size_t>(count > 0 ? count : 0), ' '); }
 
-void append(std::string& out, std::string_view format, std::initializer_list<Value> values) {
-  const std::vector<Item>& items = parsed(format);
+void append(std::string& out, const Format& format, std::initializer_list<Value> values) {
+  RecordLine line(out, format.max_width());
   auto next = values.begin();
-  for (const Item& item : items) {
+  for (const Format::Descriptor& item : format) {
     switch (item.code) {
       case 'L':
-        out.append(item.literal);
+        line.append(format.literal(item));
         break;
       case 'X':
-        out.append(static_cast<std::size_t>(item.width), ' ');
+        line.append(static_cast<std::size_t>(item.width), ' ');
         break;
       default:
         if (next == values.end()) return;  // the values end the record
-        append_value(out, item, *next++);
+        append_value(line, item, *next++);
         break;
     }
   }
 }
 
-std::string write(std::string_view format, std::initializer_list<Value> values) {
+std::string write(const Format& format, std::initializer_list<Value> values) {
   std::string out;
   append(out, format, values);
   return out;
@@ -550,12 +652,11 @@ bool read_real(std::string_view field, int decimals, double& value) {
   return parse_real(field, decimals, value);
 }
 
-bool read(std::string_view record, std::string_view format, std::initializer_list<Target> targets) {
-  const std::vector<Item>& items = parsed(format);
+bool read(std::string_view record, const Format& format, std::initializer_list<Target> targets) {
   auto next = targets.begin();
   std::size_t pos = 0;
   std::string scratch;
-  for (const Item& item : items) {
+  for (const Format::Descriptor& item : format) {
     if (item.code == 'X') {
       pos += static_cast<std::size_t>(item.width);
       continue;

@@ -16,7 +16,8 @@
 //   'text' or "text": the literal text
 //   r(...) and rIw, rFw.d, rAw: repetition
 // A value that does not fit its field fills it with w asterisks, as does a
-// value that is not finite.
+// value that is not finite. Format strings are parsed while the program is
+// compiled (see Format): a malformed one does not compile.
 //
 // Input: Iw and Fw.d reads ignore blanks, an all-blank field reads 0, an F
 // field without a point gets d implied decimals; any character other than
@@ -24,6 +25,7 @@
 // failure through their result, never by throwing.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -72,14 +74,193 @@ class Value {
   std::string_view t_;
 };
 
-// Writes `values` through the edit descriptors of `format` (without the
-// enclosing parentheses), e.g. write("I6,1X,A1,3F9.2", {n, mark, a, b, c}).
-// An integer given to F, or a real given to I, is converted. Formats are
-// written by the program itself: a malformed format is a programming error
-// and is reported by the tests, not at run time.
-std::string write(std::string_view format, std::initializer_list<Value> values);
+// A format string (without the enclosing parentheses), e.g.
+// "I6,1X,A1,3F9.2", parsed into its edit descriptors while the program is
+// compiled: a record layout costs no parsing and no lookup when it is used,
+// and a malformed format does not compile. A format given as an argument is
+// a constant built where it is passed; the template forms below keep it in
+// one place for the code that runs for every line.
+class Format {
+ public:
+  struct Descriptor {
+    char code = 0;            // 'I', 'F', 'E', 'G', 'A', 'X', or 'L' for a literal text
+    std::int8_t digits = -1;  // m of Iw.m, d of Fw.d (-1: none); a literal: its length
+    std::int16_t width = -1;  // -1: A without a width; a literal: where it starts in the text
+  };
+  static constexpr std::size_t kCapacity = 48;  // descriptors, repetitions written out
+
+  consteval Format(const char* text) : text_(text) {
+    Parser parser{*this, text};
+    parser.parse_list();
+    parser.skip_blanks();
+    if (parser.pos != parser.length) malformed_format_string();  // a ')' without its '('
+  }
+
+  const Descriptor* begin() const { return items_.data(); }
+  const Descriptor* end() const { return items_.data() + count_; }
+  // The most characters a record of this format takes; -1 when that depends
+  // on its values (I0, A without a width).
+  int max_width() const { return max_width_; }
+  std::string_view literal(const Descriptor& d) const {
+    return std::string_view(text_ + d.width, static_cast<std::size_t>(d.digits));
+  }
+
+ private:
+  // Never defined: reached only while a malformed format is compiled, where
+  // the call is no constant expression, so the compiler stops with its name.
+  static void malformed_format_string();
+  static void format_with_more_than_48_descriptors();
+
+  consteval void add(const Descriptor& d) {
+    if (count_ == kCapacity) format_with_more_than_48_descriptors();
+    items_[count_++] = d;
+    const bool variable = (d.code == 'A' && d.width < 0) || (d.code == 'I' && d.width == 0);
+    if (variable || max_width_ < 0) {
+      max_width_ = -1;
+    } else if (d.code == 'L') {
+      max_width_ += d.digits;  // its length
+    } else if (d.code == 'G') {
+      max_width_ += d.width < 4 ? 4 : d.width;  // the four blanks in place of an exponent
+    } else {
+      max_width_ += d.width;
+    }
+  }
+
+  // Items separated by commas; nX blanks, 'text' or "text", r(...) and rIw,
+  // rFw.d, rAw repetitions; blanks between items are ignored.
+  struct Parser {
+    Format& format;
+    const char* text;
+    int length = 0;
+    int pos = 0;
+
+    consteval Parser(Format& f, const char* t) : format(f), text(t) {
+      while (text[length] != '\0') ++length;
+    }
+    consteval char at(int p) const { return p < length ? text[p] : '\0'; }
+    consteval void skip_blanks() {
+      while (at(pos) == ' ') ++pos;
+    }
+    consteval bool read_number(int& value) {
+      const int start = pos;
+      int v = 0;
+      while (at(pos) >= '0' && at(pos) <= '9') {
+        v = v * 10 + (at(pos++) - '0');
+        if (v > 30000) malformed_format_string();
+      }
+      if (pos == start) return false;
+      value = v;
+      return true;
+    }
+    consteval int number(int largest) {
+      int v = 0;
+      if (!read_number(v) || v > largest) malformed_format_string();
+      return v;
+    }
+
+    // Items up to the end or a ')'.
+    consteval void parse_list() {
+      for (;;) {
+        skip_blanks();
+        if (pos >= length || at(pos) == ')') return;
+        parse_item();
+        skip_blanks();
+        if (at(pos) == ',') ++pos;
+      }
+    }
+
+    consteval void parse_item() {
+      const char c = at(pos);
+      if (c == '\'' || c == '"') {
+        int close = pos + 1;
+        while (close < length && text[close] != c) ++close;
+        if (close >= length || close - pos - 1 > 127 || pos + 1 > 30000) malformed_format_string();
+        format.add({'L', static_cast<std::int8_t>(close - pos - 1), static_cast<std::int16_t>(pos + 1)});
+        pos = close + 1;
+        return;
+      }
+      int repeat = 1;
+      const bool has_count = read_number(repeat);
+      skip_blanks();
+      char code = at(pos++);
+      if (code >= 'a' && code <= 'z') code = static_cast<char>(code - 'a' + 'A');
+      if (code == '(') {
+        const std::size_t first = format.count_;
+        parse_list();
+        if (at(pos++) != ')') malformed_format_string();
+        const std::size_t last = format.count_;
+        if (repeat == 0) format.count_ = first;
+        for (int r = 1; r < repeat; ++r) {
+          for (std::size_t i = first; i < last; ++i) format.add(format.items_[i]);
+        }
+        return;
+      }
+      Descriptor d;
+      d.code = code;
+      switch (code) {
+        case 'X':
+          d.width = static_cast<std::int16_t>(has_count ? repeat : 1);
+          format.add(d);
+          return;
+        case 'A':
+          if (int width = 0; read_number(width)) d.width = static_cast<std::int16_t>(width);
+          break;
+        case 'I':
+          d.width = static_cast<std::int16_t>(number(30000));
+          if (at(pos) == '.') {
+            ++pos;
+            d.digits = static_cast<std::int8_t>(number(100));
+          }
+          break;
+        case 'F':
+        case 'E':
+        case 'G':
+          d.width = static_cast<std::int16_t>(number(30000));
+          if (at(pos++) != '.') malformed_format_string();
+          d.digits = static_cast<std::int8_t>(number(100));
+          break;
+        default:
+          malformed_format_string();
+      }
+      for (int r = 0; r < repeat; ++r) format.add(d);
+    }
+  };
+
+  const char* text_;
+  std::array<Descriptor, kCapacity> items_{};
+  std::size_t count_ = 0;
+  int max_width_ = 0;
+};
+
+// Writes `values` through the edit descriptors of `format`, e.g.
+// write("I6,1X,A1,3F9.2", {n, mark, a, b, c}). An integer given to F, or a
+// real given to I, is converted. Values beyond the descriptors are not
+// written; the record ends at the first field without a value.
+std::string write(const Format& format, std::initializer_list<Value> values);
 // The same, appended to `out` (no temporary string for hot paths).
-void append(std::string& out, std::string_view format, std::initializer_list<Value> values);
+void append(std::string& out, const Format& format, std::initializer_list<Value> values);
+
+// A format as a template argument, for the record readers and line writers
+// that run for every RAW line: fmt::append<"4F9.2">(line, {a, b, c, d}).
+// Its descriptors are stored once instead of being built at each call.
+template <std::size_t N>
+struct FormatText {
+  char text[N] = {};
+  consteval FormatText(const char (&literal)[N]) {
+    for (std::size_t i = 0; i < N; ++i) text[i] = literal[i];
+  }
+};
+template <FormatText Text>
+inline constexpr Format kStoredFormat{Text.text};
+
+template <FormatText Text>
+void append(std::string& out, std::initializer_list<Value> values) {
+  append(out, kStoredFormat<Text>, values);
+}
+template <FormatText Text>
+std::string write(std::initializer_list<Value> values) {
+  return write(kStoredFormat<Text>, values);
+}
 
 // ---- reads ---------------------------------------------------------------
 // Iw read of a whole field.
@@ -116,8 +297,11 @@ class Target {
 // blanks. Fields are stored one after another; on the first field that fails
 // the read stops and returns false, the earlier targets keep their new
 // values. An A field stores exactly w characters.
-bool read(std::string_view record, std::string_view format,
-          std::initializer_list<Target> targets);
+bool read(std::string_view record, const Format& format, std::initializer_list<Target> targets);
+template <FormatText Text>
+bool read(std::string_view record, std::initializer_list<Target> targets) {
+  return read(record, kStoredFormat<Text>, targets);
+}
 
 // ---- free-form reads -----------------------------------------------------
 enum class FreeRead {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "common/fixed_text.h"
@@ -28,6 +30,14 @@ std::string_view sentence_of(std::string_view payload) {
   return text;
 }
 
+// Columns first..last (1-based) of a field, as far as the field holds them.
+// The numeric reads ignore blanks, so this reads as the blank-padded
+// columns() would, without building a string.
+std::string_view part(std::string_view field, int first, int last) {
+  const auto from = std::min(static_cast<std::size_t>(first - 1), field.size());
+  return field.substr(from, static_cast<std::size_t>(last - first + 1));
+}
+
 char char_at(std::string_view text, std::size_t index) {
   return index < text.size() ? text[index] : ' ';
 }
@@ -49,8 +59,17 @@ bool hex_digit(char c, int& value) {
 }
 
 int exclusive_or_of(std::string_view text) {
-  unsigned char sum = 0;
-  for (const char c : text) sum ^= static_cast<unsigned char>(c);
+  // Eight bytes at a time, then folded: the exclusive or of all the bytes.
+  std::uint64_t wide = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t eight = 0;
+    std::memcpy(&eight, text.data() + i, 8);
+    wide ^= eight;
+  }
+  for (int shift = 32; shift >= 8; shift /= 2) wide ^= wide >> shift;
+  auto sum = static_cast<unsigned char>(wide);
+  for (; i < text.size(); ++i) sum ^= static_cast<unsigned char>(text[i]);
   return sum;
 }
 
@@ -104,8 +123,8 @@ bool read_degrees_minutes(std::string_view field, int degree_digits, double& val
   }
   std::int32_t degrees = 0;
   double minutes = 0.0;
-  if (!fmt::read_int(columns(field, 1, degree_digits), degrees)) return false;
-  if (!fmt::read_real(columns(field, degree_digits + 1, degree_digits + 7), 0, minutes)) {
+  if (!fmt::read_int(part(field, 1, degree_digits), degrees)) return false;
+  if (!fmt::read_real(part(field, degree_digits + 1, degree_digits + 7), 0, minutes)) {
     return false;
   }
   value = degrees + minutes / 60.0;
@@ -154,9 +173,9 @@ void READ_GPGGA(std::string_view payload, std::int32_t& time, double& latitude, 
   std::int32_t minutes = 0;
   std::int32_t seconds = 0;
   // Whole seconds only: decimals after the sixth character are ignored.
-  if (time_field.size() >= 5 && !(fmt::read_int(columns(time_field, 1, 2), hours) &&
-                                  fmt::read_int(columns(time_field, 3, 4), minutes) &&
-                                  fmt::read_int(columns(time_field, 5, 6), seconds))) {
+  if (time_field.size() >= 5 && !(fmt::read_int(part(time_field, 1, 2), hours) &&
+                                  fmt::read_int(part(time_field, 3, 4), minutes) &&
+                                  fmt::read_int(part(time_field, 5, 6), seconds))) {
     report("Read_GPGGA:  Error reading GPS time=", time_field);
     return;
   }
@@ -183,7 +202,7 @@ void READ_GPGGA(std::string_view payload, std::int32_t& time, double& latitude, 
 
   fix = 0;
   std::int32_t quality = 0;
-  if (!fmt::read_int(columns(fields.field(6), 1, 1), quality)) {
+  if (!fmt::read_int(part(fields.field(6), 1, 1), quality)) {
     report("Read_GPGGA:  Error reading dmode data=", fields.rest_from(6));
     return;
   }

@@ -171,9 +171,10 @@ Stop switch_files(Run& run) {
 }
 
 std::int32_t main_loop(Run& run) {
+  std::string_view raw_line;
   for (;;) {
     ++run.line_no;
-    switch (run.raw.next(run.line)) {
+    switch (run.raw.next(raw_line)) {
       case RawInput::Read::line:
         break;
       case RawInput::Read::end:
@@ -183,7 +184,7 @@ std::int32_t main_loop(Run& run) {
       case RawInput::Read::error:
         return *report_raw_read_error(run, run.line_no);
     }
-    normalise_tag(run.line);
+    load_record(run.line, raw_line);
     if (run.line[1] == 'C' && run.line[2] == '$') {
       handle_header_record(run);
     } else if (run.line.find("H$") != std::string::npos) {

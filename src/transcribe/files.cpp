@@ -1,10 +1,8 @@
 // Output files, the RAW input reader and the shared helpers of the run state.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <ios>
-#include <limits>
-#include <streambuf>
 #include <system_error>
 
 #include "common/fixed_text.h"
@@ -46,8 +44,11 @@ bool OutputFile::open(const std::string& path, bool binary) {
   if (is_open()) close(Disposition::keep);
   file_ = std::fopen(path.c_str(), binary ? "wb" : "w");
   if (file_ == nullptr) return false;
+  // Lines gather in our own buffer and go out in large writes: no stdio
+  // call (and lock) per line, and the file's own buffer is not needed.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
   if (!buffer_) buffer_ = std::make_unique<char[]>(kFileBuffer);
-  std::setvbuf(file_, buffer_.get(), _IOFBF, kFileBuffer);
+  used_ = 0;
   path_ = path;
   lines_ = 0;
   bytes_ = 0;
@@ -64,12 +65,27 @@ void OutputFile::open_discarding(const std::string& path) {
   failed_ = false;
 }
 
+void OutputFile::flush() {
+  if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, file_) != used_) failed_ = true;
+  used_ = 0;
+}
+
+void OutputFile::put(std::string_view bytes) {
+  if (used_ + bytes.size() > kFileBuffer) flush();
+  if (bytes.size() > kFileBuffer) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
+    return;
+  }
+  bytes.copy(buffer_.get() + used_, bytes.size());
+  used_ += bytes.size();
+}
+
 void OutputFile::write_line(std::string_view line) {
   if (file_ == nullptr) {
     if (!discarding_) return;
-  } else if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
-             std::fputc('\n', file_) == EOF) {
-    failed_ = true;
+  } else {
+    put(line);
+    put("\n");
   }
   ++lines_;
   bytes_ += static_cast<std::int64_t>(line.size()) + 1;
@@ -78,8 +94,8 @@ void OutputFile::write_line(std::string_view line) {
 void OutputFile::write_bytes(const void* data, std::size_t size) {
   if (file_ == nullptr) {
     if (!discarding_) return;
-  } else if (std::fwrite(data, 1, size, file_) != size) {
-    failed_ = true;
+  } else {
+    put(std::string_view(static_cast<const char*>(data), size));
   }
   bytes_ += static_cast<std::int64_t>(size);
 }
@@ -90,6 +106,7 @@ bool OutputFile::close(Disposition disposition) {
     return true;
   }
   if (file_ == nullptr) return true;
+  flush();
   bool ok = !failed_ && std::ferror(file_) == 0;
   if (std::fclose(file_) != 0) ok = false;
   file_ = nullptr;
@@ -102,63 +119,112 @@ bool OutputFile::close(Disposition disposition) {
 
 // ---- RawInput -------------------------------------------------------------------------
 
-RawInput::RawInput() = default;
+RawInput::RawInput(std::size_t buffer_size)
+    : buffer_(std::make_unique<char[]>(std::max<std::size_t>(buffer_size, 2 * kLineLength))),
+      capacity_(std::max<std::size_t>(buffer_size, 2 * kLineLength)) {}
+
 RawInput::~RawInput() = default;
 
 bool RawInput::open(const std::string& path) {
-  auto in = std::make_unique<std::ifstream>();
-  if (!buffer_) buffer_ = std::make_unique<char[]>(kFileBuffer);
-  in->rdbuf()->pubsetbuf(buffer_.get(), kFileBuffer);
-  in->open(path, std::ios::in | std::ios::binary);
-  if (!in->is_open()) return false;
-  in_ = std::move(in);
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::setvbuf(file, nullptr, _IONBF, 0);  // reads go straight into the line buffer
+  file_.reset(file);
+  pos_ = end_ = 0;
+  next_lf_ = next_cr_ = std::string_view::npos;
+  lf_may_follow_ = false;
   return true;
 }
 
-RawInput::Read RawInput::next(std::string& line) {
-  if (!in_) return Read::end;
-  // A line ends at LF, at CR LF, or at a CR alone (files passed through old
-  // Macintosh tools): the upload never stores a CR, so a CR in a RAW file is
-  // always a line end. Only the first 120 characters count; the rest of the
-  // line is skipped without being stored, so a file without line ends is
-  // never held in memory whole.
-  using Traits = std::char_traits<char>;
-  std::streambuf& in = *in_->rdbuf();
-  line.clear();
+// A line ends at LF, at CR LF, or at a CR alone (files passed through old
+// Macintosh tools): the upload never stores a CR, so a CR in a RAW file is
+// always a line end.
+std::size_t RawInput::line_end() {
+  const auto find = [this](char c) {
+    const void* at = std::memchr(buffer_.get() + pos_, c, end_ - pos_);
+    return at == nullptr ? end_ : static_cast<std::size_t>(static_cast<const char*>(at) - buffer_.get());
+  };
+  if (next_lf_ == std::string_view::npos || next_lf_ < pos_) next_lf_ = find('\n');
+  if (next_cr_ == std::string_view::npos || next_cr_ < pos_) next_cr_ = find('\r');
+  return std::min(next_lf_, next_cr_);
+}
+
+// Moves the unread bytes to the front and reads more of the file behind
+// them. False at the end of the file or on a read error (error_number_ set).
+bool RawInput::refill() {
+  const std::size_t unread = end_ - pos_;
+  std::memmove(buffer_.get(), buffer_.get() + pos_, unread);
+  pos_ = 0;
+  end_ = unread;
+  next_lf_ = next_cr_ = std::string_view::npos;
   errno = 0;
-  try {  // the file buffer reports a failed read by throwing
-    Traits::int_type c = in.sbumpc();
-    if (Traits::eq_int_type(c, Traits::eof())) return Read::end;
-    for (; !Traits::eq_int_type(c, Traits::eof()); c = in.sbumpc()) {
-      if (c == '\n') break;
-      if (c == '\r') {
-        if (Traits::eq_int_type(in.sgetc(), '\n')) in.sbumpc();
-        break;
-      }
-      if (line.size() < kLineLength) line.push_back(Traits::to_char_type(c));
-    }
-  } catch (const std::ios_base::failure&) {
-    error_number_ = errno != 0 ? errno : EIO;
-    return Read::error;
+  const std::size_t got = std::fread(buffer_.get() + end_, 1, capacity_ - end_, file_.get());
+  end_ += got;
+  if (got == 0 && std::ferror(file_.get()) != 0) error_number_ = errno != 0 ? errno : EIO;
+  return got > 0;
+}
+
+RawInput::Read RawInput::next(std::string_view& line) {
+  if (!file_) return Read::end;
+  error_number_ = 0;
+  if (lf_may_follow_) {  // a CR LF is one line end, also when a read splits it
+    lf_may_follow_ = false;
+    if (pos_ == end_ && !refill() && error_number_ != 0) return Read::error;
+    if (pos_ < end_ && buffer_[pos_] == '\n') ++pos_;
   }
-  line.resize(kLineLength, ' ');
-  return Read::line;
+  for (;;) {
+    const std::size_t at = line_end();
+    if (at < end_) {
+      line = std::string_view(buffer_.get() + pos_, std::min<std::size_t>(at - pos_, kLineLength));
+      lf_may_follow_ = buffer_[at] == '\r';
+      pos_ = at + 1;
+      return Read::line;
+    }
+    // No line end in the buffer: only the first 120 characters of the line
+    // count, so the rest of it is dropped before reading on.
+    end_ = pos_ + std::min<std::size_t>(end_ - pos_, kLineLength);
+    if (!refill()) {
+      if (error_number_ != 0) return Read::error;
+      if (pos_ == end_) return Read::end;
+      line = std::string_view(buffer_.get() + pos_, end_ - pos_);  // the last line, without an end
+      pos_ = end_;
+      return Read::line;
+    }
+  }
+}
+
+RawInput::Read RawInput::next(std::string& line) {
+  std::string_view view;
+  const Read read = next(view);
+  if (read == Read::line) {
+    line.assign(view);
+    line.resize(kLineLength, ' ');
+  }
+  return read;
 }
 
 bool RawInput::rewind() {
-  if (!in_) return false;
-  in_->clear();
-  in_->seekg(0);
-  return !in_->fail();
+  if (!file_) return false;
+  pos_ = end_ = 0;
+  next_lf_ = next_cr_ = std::string_view::npos;
+  lf_may_follow_ = false;
+  return std::fseek(file_.get(), 0, SEEK_SET) == 0;
 }
 
-void RawInput::close() { in_.reset(); }
+void RawInput::close() { file_.reset(); }
 
 void normalise_tag(std::string& line) {
   if (line.find('$') == 1) {
     line.insert(line.begin(), ' ');
     line.resize(kLineLength);
   }
+}
+
+void load_record(std::string& line, std::string_view raw) {
+  // The first "$" in column 2: a one-letter tag from column 1, moved right.
+  const std::size_t shift = raw.size() > 1 && raw[1] == '$' && raw[0] != '$' ? 1 : 0;
+  line.assign(kLineLength, ' ');
+  raw.copy(line.data() + shift, std::min(raw.size(), kLineLength - shift));
 }
 
 // ---- shared helpers ---------------------------------------------------------------------

@@ -14,6 +14,15 @@ namespace {
 
 bool is_upper_letter(char c) { return c >= 'A' && c <= 'Z'; }
 
+// Columns 2-3 of the normalised line are "G$": the tag stands there already,
+// or in column 1 and moves there.
+bool is_gps_record(std::string_view line) {
+  const auto tag_at = [line](std::size_t at) {
+    return line.size() > at + 1 && line[at] == 'G' && line[at + 1] == '$';
+  };
+  return tag_at(0) || tag_at(1);
+}
+
 void project_mean(Run& run, double mean_latitude, double mean_longitude) {
   Persistent& keep = run.keep;
   double easting = 0.0, northing = 0.0;
@@ -34,6 +43,11 @@ void project_mean(Run& run, double mean_latitude, double mean_longitude) {
 }  // namespace
 
 int gga_position(std::string_view record) {
+  // The usual record holds its sentence from column 4 (" G$GPGGA,..."), and
+  // that is then the first "GPGGA": the word cannot also start one to three
+  // columns earlier (it would need a "G" or a "P" where this one has another
+  // letter).
+  if (record.substr(std::min<std::size_t>(3, record.size()), 5) == "GPGGA") return 4;
   if (const int at = position_of(record, "GPGGA"); at > 0) return at;
   // Any talker: "GNGGA," from multi-system receivers, "GLGGA,", ...
   for (std::size_t at = record.find("GGA,"); at != std::string_view::npos;
@@ -63,16 +77,17 @@ Stop gps_prepass(Run& run) {
   bool have_fix = false;
   std::int32_t fix_index = 1;
   std::int32_t pass_line = 0;
+  std::string_view raw_line;
   std::string line;
   for (;;) {
     ++pass_line;
-    const RawInput::Read read = run.raw.next(line);
+    const RawInput::Read read = run.raw.next(raw_line);
     if (read == RawInput::Read::end) break;
     if (read == RawInput::Read::error) return report_raw_read_error(run, pass_line);
-    // The tag test of the normalised line, without moving every line.
-    const bool gps_record = (line[0] == 'G' && line[1] == '$') || (line[1] == 'G' && line[2] == '$');
-    if (!gps_record) continue;
-    normalise_tag(line);
+    // The tag test of the normalised line on the line as read: only G$
+    // records are copied and normalised.
+    if (!is_gps_record(raw_line)) continue;
+    load_record(line, raw_line);
     const int p = gga_position(line);
     if (p > 0 && fix_index <= kMaxFixes) {
       const auto i = static_cast<std::size_t>(fix_index - 1);

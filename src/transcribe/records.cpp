@@ -30,7 +30,10 @@ float offset_over(float offset, float factor) { return factor == 0.0f ? 0.0f : o
 
 bool spacing_known(const Config& c) { return c.HcpSpacing[0] != 0.0f && c.PrpSpacing[0] != 0.0f; }
 
-bool is_nuld_or_raw(const std::string& type) { return type == "NULD" || type == "RAW "; }
+// Data types compared as views: four characters, no call (these run for every record).
+bool is_data_type(std::string_view type, std::string_view name) { return type == name; }
+
+bool is_nuld_or_raw(std::string_view type) { return is_data_type(type, "NULD") || is_data_type(type, "RAW "); }
 
 // Reads a record into a copy of the station and takes the copy only when
 // the whole record was read: a record that fails changes nothing, so no
@@ -105,7 +108,7 @@ void handle_reference(Run& run) {
   RefState& r = run.ref;
   run.keep.ref_seen = true;
   std::array<std::int32_t, 7> v{};
-  const bool ok = fmt::read(run.line, "3X,7I8", {v[0], v[1], v[2], v[3], v[4], v[5], v[6]});
+  const bool ok = fmt::read<"3X,7I8">(run.line, {v[0], v[1], v[2], v[3], v[4], v[5], v[6]});
   const std::array<std::int32_t, 4> now{s.Hour, s.Minute, s.Second, s.Millisecond};
   if (now == r.stamp) {
     if (ok) {
@@ -129,8 +132,8 @@ void handle_reference(Run& run) {
 
 void handle_aux(Run& run) {
   const bool read = read_station(run, [&](Station& s) {
-    return fmt::read(run.line, "3X,3I6,1X,3I6,1X,I6",
-                     {s.AuxA[0], s.AuxA[1], s.AuxA[2], s.AuxB[0], s.AuxB[1], s.AuxB[2], s.AuxC});
+    return fmt::read<"3X,3I6,1X,3I6,1X,I6">(
+        run.line, {s.AuxA[0], s.AuxA[1], s.AuxA[2], s.AuxB[0], s.AuxB[1], s.AuxB[2], s.AuxC});
   });
   if (read) write_aux_line(run);
 }
@@ -141,12 +144,12 @@ void handle_status(Run& run) {
     bool ok = true;
     switch (record_length(line)) {
       case 21:
-        ok = fmt::read(line, "3X,3I2,1X,F5.3,1X,F5.1", {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
+        ok =
+            fmt::read<"3X,3I2,1X,F5.3,1X,F5.1">(line, {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
         break;
       case 34:
-        ok = fmt::read(line, "3X,3I2,1X,I5,1X,I5,1X,2I6",
-                       {s.Hour, s.Minute, s.Second, s.raw_voltage, s.raw_temperature, s.raw_pitch,
-                        s.raw_roll});
+        ok = fmt::read<"3X,3I2,1X,I5,1X,I5,1X,2I6">(
+            line, {s.Hour, s.Minute, s.Second, s.raw_voltage, s.raw_temperature, s.raw_pitch, s.raw_roll});
         if (ok) {
           s.Voltage = static_cast<float>(s.raw_voltage) / 1000.0f;
           s.Temperature = static_cast<float>(s.raw_temperature) / 100.0f;
@@ -195,32 +198,32 @@ Stop handle_t(Run& run) {
     bool ok = true;
     switch (record_length(line)) {
       case 58:
-        ok = fmt::read(line, "3X,3I2,1X,I6,1X,A4,1X,6I6",
-                       {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB,
-                        s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0]});
+        ok = fmt::read<"3X,3I2,1X,I6,1X,A4,1X,6I6">(
+            line, {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB, s.RawHQ[0],
+                   s.RawHI[0], s.RawPQ[0], s.RawPI[0]});
         if (ok) s.raw_pitch = s.raw_roll = 0;
         break;
       case 65:
-        ok = fmt::read(line, "3X,3I2,1X,I6,1X,A4,1X,6I6,1X,2I3",
-                       {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB,
-                        s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_pitch, s.raw_roll});
+        ok = fmt::read<"3X,3I2,1X,I6,1X,A4,1X,6I6,1X,2I3">(
+            line, {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB, s.RawHQ[0],
+                   s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_pitch, s.raw_roll});
         if (ok) set_angles_tenths(s);
         break;
       case 79:
-        ok = fmt::read(line, "3X,3I2,1X,I6,1X,A4,1X,6I6,1X,I5,1X,I5,1X,2I4",
-                       {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB,
-                        s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
-                        s.raw_temperature, s.raw_pitch, s.raw_roll});
+        ok = fmt::read<"3X,3I2,1X,I6,1X,A4,1X,6I6,1X,I5,1X,I5,1X,2I4">(
+            line,
+            {s.Hour, s.Minute, s.Second, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB, s.RawHQ[0],
+             s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage, s.raw_temperature, s.raw_pitch, s.raw_roll});
         if (ok) {
           set_angles_tenths(s);
           set_status_from_raw(s);
         }
         break;
       case 83:
-        ok = fmt::read(line, "3X,3I2,1X,I3,1X,I6,1X,A4,1X,6I6,1X,I5,1X,I5,1X,2I4",
-                       {s.Hour, s.Minute, s.Second, s.Millisecond, s.StationNumber, s.DataType, s.ExtraA,
-                        s.ExtraB, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
-                        s.raw_temperature, s.raw_pitch, s.raw_roll});
+        ok = fmt::read<"3X,3I2,1X,I3,1X,I6,1X,A4,1X,6I6,1X,I5,1X,I5,1X,2I4">(
+            line, {s.Hour, s.Minute, s.Second, s.Millisecond, s.StationNumber, s.DataType, s.ExtraA, s.ExtraB,
+                   s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage, s.raw_temperature,
+                   s.raw_pitch, s.raw_roll});
         if (ok) {
           set_angles_by_rule(s);
           set_status_from_raw(s);
@@ -253,9 +256,9 @@ Stop handle_pklvt(Run& run) {
   const bool length_ok = length >= 90 && length <= 101;
   PklvtFields f;
   if (length_ok) {
-    if (!fmt::read(line, "7X,3I2,6(1X,I7),2(1X,I5),2(1X,I6),1X,A4",
-                   {f.hour, f.minute, f.second, f.hi, f.hq, f.pi, f.pq, f.extra_b, f.extra_a, f.voltage,
-                    f.temperature, f.pitch, f.roll, f.data_type})) {
+    if (!fmt::read<"7X,3I2,6(1X,I7),2(1X,I5),2(1X,I6),1X,A4">(
+            line, {f.hour, f.minute, f.second, f.hi, f.hq, f.pi, f.pq, f.extra_b, f.extra_a, f.voltage,
+                   f.temperature, f.pitch, f.roll, f.data_type})) {
       report_read_error(run);
       return std::nullopt;
     }
@@ -307,26 +310,26 @@ Stop handle_d(Run& run) {
     s.DataType = "CONV";
     bool ok = true;
     if (version <= 0.0f) {
-      ok = fmt::read(line, "3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6",
-                     {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark,
-                      s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0]});
+      ok = fmt::read<"3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6">(
+          line, {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark,
+                 s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0]});
     } else if (version < 5.1f) {
-      ok = fmt::read(line, "3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I6)",
-                     {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark,
-                      s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
-                      s.raw_temperature});
+      ok = fmt::read<"3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I6)">(
+          line,
+          {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark, s.MarkDigit,
+           s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage, s.raw_temperature});
     } else if (length == 50 || length == 72) {
-      ok = fmt::read(line, "3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I5),1X,2I4",
-                     {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark,
-                      s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
-                      s.raw_temperature, s.raw_pitch, s.raw_roll});
+      ok = fmt::read<"3X,3I2,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I5),1X,2I4">(
+          line, {s.Hour, s.Minute, s.Second, s.LineNumber, s.LineMark, s.StationNumber, s.StationMark,
+                 s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
+                 s.raw_temperature, s.raw_pitch, s.raw_roll});
       if (ok && length == 50) set_angles_tenths(s);
       if (ok && length == 72) set_angles_by_rule(s);
     } else if (length == 76) {
-      ok = fmt::read(line, "3X,3I2,1X,I3,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I5),1X,2I4",
-                     {s.Hour, s.Minute, s.Second, s.Millisecond, s.LineNumber, s.LineMark, s.StationNumber,
-                      s.StationMark, s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0],
-                      s.raw_voltage, s.raw_temperature, s.raw_pitch, s.raw_roll});
+      ok = fmt::read<"3X,3I2,1X,I3,1X,I6,A1,1X,I6,A1,I1,1X,4I6,2(1X,I5),1X,2I4">(
+          line, {s.Hour, s.Minute, s.Second, s.Millisecond, s.LineNumber, s.LineMark, s.StationNumber,
+                 s.StationMark, s.MarkDigit, s.RawHQ[0], s.RawHI[0], s.RawPQ[0], s.RawPI[0], s.raw_voltage,
+                 s.raw_temperature, s.raw_pitch, s.raw_roll});
       if (ok) set_angles_by_rule(s);
     }
     if (ok) set_status_from_raw(s);
@@ -345,11 +348,11 @@ Stop handle_x(Run& run) {
     bool ok = true;
     std::size_t groups_at = 0;  // 0-based column of the first reading group
     if (length == 34 || length == 58) {
-      ok = fmt::read(line, "3X,3I2", {s.Hour, s.Minute, s.Second});
+      ok = fmt::read<"3X,3I2">(line, {s.Hour, s.Minute, s.Second});
       if (ok) s.Millisecond = 0;
       groups_at = 10;
     } else if (length == 38 || length == 62) {
-      ok = fmt::read(line, "3X,3I2,1X,I3", {s.Hour, s.Minute, s.Second, s.Millisecond});
+      ok = fmt::read<"3X,3I2,1X,I3">(line, {s.Hour, s.Minute, s.Second, s.Millisecond});
       groups_at = 14;
     } else {
       put_line("X$ read error!");
@@ -357,7 +360,8 @@ Stop handle_x(Run& run) {
     if (groups_at > 0) {
       for (int g = 1; ok && g < c.GeometryCount; ++g) {
         const std::string_view group = std::string_view(line).substr(groups_at + 24 * index(g - 1));
-        ok = fmt::read(group, "4I6", {s.RawHQ[index(g)], s.RawHI[index(g)], s.RawPQ[index(g)], s.RawPI[index(g)]});
+        ok = fmt::read<"4I6">(group,
+                              {s.RawHQ[index(g)], s.RawHI[index(g)], s.RawPQ[index(g)], s.RawPI[index(g)]});
       }
     }
     return ok;
@@ -369,7 +373,7 @@ Stop handle_x(Run& run) {
     compute_factors(c, 2, c.GeometryCount);
   }
   if (c.GeometryCount > 1) convert_by_data_type(run, 2, c.GeometryCount);
-  if (s.DataType == "CONV" && c.LengthCode == 620) {
+  if (is_data_type(s.DataType, "CONV") && c.LengthCode == 620) {
     s.HC[1] *= c.ProtoScaleA;
     s.PC[1] *= c.ProtoScaleB;
   }
@@ -380,14 +384,13 @@ Stop handle_n(Run& run) {
   Config& c = run.config;
   const std::string& line = run.line;
   const bool read = read_station(run, [&](Station& s) {
-    bool ok = fmt::read(line, "3X,3I2,1X,I5,1X,I5,1X,2I6",
-                        {s.Hour, s.Minute, s.Second, s.raw_voltage, s.raw_temperature, s.raw_pitch,
-                         s.raw_roll});
+    bool ok = fmt::read<"3X,3I2,1X,I5,1X,I5,1X,2I6">(
+        line, {s.Hour, s.Minute, s.Second, s.raw_voltage, s.raw_temperature, s.raw_pitch, s.raw_roll});
     // Four more fields: the quadrature pairs of geometries 1 and 2.
     const int pairs = std::min(c.GeometryCount, 2);
     for (int g = 0; ok && g < pairs; ++g) {
-      ok = fmt::read(std::string_view(line).substr(34 + 12 * index(g)), "2I6",
-                     {s.RawHQ[index(g)], s.RawPQ[index(g)]});
+      ok = fmt::read<"2I6">(std::string_view(line).substr(34 + 12 * index(g)),
+                            {s.RawHQ[index(g)], s.RawPQ[index(g)]});
     }
     return ok;
   });
@@ -416,8 +419,8 @@ Stop handle_i(Run& run) {
   const Config& c = run.config;
   const std::string& line = run.line;
   std::int32_t hour = 0, minute = 0, second = 0, pitch = 0, roll = 0, height = 0, reading = 0, count = 0;
-  if (!fmt::read(line, "3X,3I2,1X,3I4,1X,I5,1X,I2",
-                 {hour, minute, second, pitch, roll, height, reading, count})) {
+  if (!fmt::read<"3X,3I2,1X,3I4,1X,I5,1X,I2">(line,
+                                              {hour, minute, second, pitch, roll, height, reading, count})) {
     report_read_error(run);
     return std::nullopt;
   }
@@ -428,10 +431,9 @@ Stop handle_i(Run& run) {
   // The first channel is I5 from column 33, the others I6.
   std::array<std::int32_t, kEmsChannels> channels = s.ems_raw;
   for (int k = 0; k < count; ++k) {
-    const bool ok = k == 0 ? fmt::read(std::string_view(line).substr(32), "I5", {channels[0]})
-                           : fmt::read(std::string_view(line).substr(37 + 6 * index(k - 1)), "I6",
-                                       {channels[index(k)]});
-    if (!ok) {
+    const std::string_view field = k == 0 ? std::string_view(line).substr(32, 5)
+                                          : std::string_view(line).substr(37 + 6 * index(k - 1), 6);
+    if (!fmt::read_int(field, channels[index(k)])) {
       report_read_error(run);
       return std::nullopt;
     }
@@ -468,11 +470,10 @@ void handle_gps(Run& run) {
     gps.text.assign(sentence.substr(0, std::min<std::size_t>(sentence.size(), kGpsTextLength)));
     READ_GPGGA(gps.text, gps.time, gps.latitude, gps.longitude, gps.fix, gps.satellites, gps.hdop,
                gps.altitude);
-    // The sentence as the receiver sent it, from its talker ID on.
-    std::string out;
-    out.reserve(gps.text.size() + 1);
-    out += '$';
-    out += gps.text;
+    // The sentence as the receiver sent it, from its talker ID on (one
+    // buffer for every record: no allocation per sentence).
+    static thread_local std::string out;
+    out.assign(1, '$').append(gps.text);
     write_gps_line(run, out);
   } else {
     gps.text.assign(record.substr(0, std::min<std::size_t>(record.size(), kGpsTextLength)));
@@ -498,7 +499,7 @@ float angle_from_raw(std::int32_t raw) {
 bool convert_by_data_type(Run& run, int first, int last) {
   Station& s = run.station;
   const Config& c = run.config;
-  const bool conv = s.DataType == "CONV";
+  const bool conv = is_data_type(s.DataType, "CONV");
   if (!conv && !is_nuld_or_raw(s.DataType)) {
     put_line(fmt::FreeLine().text("   Data type not implemented ").text(s.DataType).str());
     return false;

@@ -167,41 +167,70 @@ class OutputFile {
   bool close(Disposition disposition);
 
  private:
+  void put(std::string_view bytes);
+  void flush();
+
   std::FILE* file_ = nullptr;
   std::string path_;
-  std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<char[]> buffer_;  // written out when full and at the close
+  std::size_t used_ = 0;
   std::int64_t lines_ = 0;
   std::int64_t bytes_ = 0;
   bool failed_ = false;
   bool discarding_ = false;
 };
 
-// The RAW file, read line by line: each line without its CR LF, cut to 120
-// characters or blank-padded to them.
+// The RAW file, read line by line through one buffer of fixed size: each
+// line without its line end (LF, CR LF or a CR alone), cut to 120
+// characters. Memory stays that of the buffer whatever the file holds, lines
+// without an end included.
 class RawInput {
  public:
   enum class Read { line, end, error };
-  RawInput();
+  static constexpr std::size_t kDefaultBuffer = std::size_t{1} << 16;
+  // `buffer_size` is raised to what one cut line needs.
+  explicit RawInput(std::size_t buffer_size = kDefaultBuffer);
   ~RawInput();
   RawInput(const RawInput&) = delete;
   RawInput& operator=(const RawInput&) = delete;
 
   bool open(const std::string& path);
-  bool is_open() const { return in_ != nullptr; }
+  bool is_open() const { return file_ != nullptr; }
+  // The next line as a view into the buffer (at most 120 characters), valid
+  // until the next call.
+  Read next(std::string_view& line);
+  // The next line copied, blank-padded to 120 characters.
   Read next(std::string& line);
   bool rewind();
   void close();
   int error_number() const { return error_number_; }
 
  private:
-  std::unique_ptr<std::ifstream> in_;
+  std::size_t line_end();
+  bool refill();
+
+  struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  std::unique_ptr<std::FILE, FileCloser> file_;
   std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_;
+  std::size_t pos_ = 0;  // the unread bytes are [pos_, end_)
+  std::size_t end_ = 0;
+  // Where the next LF and the next CR at or after pos_ stand (end_: none in
+  // the buffer; npos: not searched yet), so that each byte is searched once.
+  std::size_t next_lf_ = std::string_view::npos;
+  std::size_t next_cr_ = std::string_view::npos;
+  bool lf_may_follow_ = false;  // the last line ended with a CR
   int error_number_ = 0;
 };
 
 // A one-letter tag written from column 1 ("T$...") moves one column to the
 // right, so that every tag ends in column 3.
 void normalise_tag(std::string& line);
+// `line` becomes the RAW line `raw` as the record handlers read it: blank-
+// padded to 120 characters, its tag normalised.
+void load_record(std::string& line, std::string_view raw);
 
 // ---- one run -------------------------------------------------------------------------
 

@@ -86,42 +86,69 @@ void append_groups(std::string& line, const Run& run, bool first_only) {
   const Station& s = run.station;
   const int count = first_only ? 1 : run.config.GeometryCount;
   for (int g = 0; g < count; ++g) {
-    fmt::append(line, "4F9.2", {s.HC[index(g)], s.HI[index(g)], s.PC[index(g)], s.PI[index(g)]});
+    fmt::append<"4F9.2">(line, {s.HC[index(g)], s.HI[index(g)], s.PC[index(g)], s.PI[index(g)]});
   }
 }
 
 void append_time_fields(std::string& line, const Station& s, TimeFields time) {
   switch (time) {
     case TimeFields::hm_seconds:
-      fmt::append(line, "2I3,F7.3,F7.3,F7.1",
-                  {s.Hour, s.Minute, seconds_of(s), s.Voltage, s.Temperature});
+      fmt::append<"2I3,F7.3,F7.3,F7.1">(line, {s.Hour, s.Minute, seconds_of(s), s.Voltage, s.Temperature});
       break;
     case TimeFields::blank_hms:
-      fmt::append(line, "1X,3I3,F7.3,F7.1", {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
+      fmt::append<"1X,3I3,F7.3,F7.1">(line, {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
       break;
     case TimeFields::hms_t72:
-      fmt::append(line, "3I3,F7.3,F7.2", {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
+      fmt::append<"3I3,F7.3,F7.2">(line, {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
       break;
     case TimeFields::blank_hms_g:
-      fmt::append(line, "1X,3I3,F9.3,F8.2", {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
+      fmt::append<"1X,3I3,F9.3,F8.2">(line, {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
       break;
     case TimeFields::hms:
-      fmt::append(line, "3I3,F7.3,F7.1", {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
+      fmt::append<"3I3,F7.3,F7.1">(line, {s.Hour, s.Minute, s.Second, s.Voltage, s.Temperature});
       break;
   }
+}
+
+// Fields 13 to 20, the GPS fields. They change only with a G$ record and
+// several stations lie between two, so the text of the last values is kept
+// and written again while the values stay the same (equal values give the
+// same text; -0.0 and 0.0 too, and a NaN is never equal: it is written anew).
+void append_gps_fields(std::string& line, const GpsState& gps) {
+  struct Written {
+    std::int32_t time = 0, fix = 0;
+    double latitude = 0.0, longitude = 0.0;
+    float altitude = 0.0f;
+    std::string text;
+  };
+  static thread_local Written last;
+  if (last.text.empty() || last.time != gps.time || last.fix != gps.fix || last.latitude != gps.latitude ||
+      last.longitude != gps.longitude || last.altitude != gps.altitude) {
+    last.time = gps.time;
+    last.fix = gps.fix;
+    last.latitude = gps.latitude;
+    last.longitude = gps.longitude;
+    last.altitude = gps.altitude;
+    last.text.clear();  // keeps its room: no allocation for the next text
+    fmt::append<"1X,I12,F12.6,1X,F12.6,1X,F7.1,1X,I2">(
+        last.text, {gps.time, gps.latitude, gps.longitude, gps.altitude, gps.fix});
+  }
+  line.append(last.text);
 }
 
 // Fields 5 to 20: time and status, extras, comment number, angles, GPS.
 void append_tail(std::string& line, const Run& run, const Variant& v) {
   const Station& s = run.station;
-  const GpsState& gps = run.gps_state;
   append_time_fields(line, s, v.time);
-  if (v.extra_width == 8) fmt::append(line, "2F8.0", {s.ExtraA, s.ExtraB});
-  if (v.extra_width == 10) fmt::append(line, "2F10.0", {s.ExtraA, s.ExtraB});
-  fmt::append(line, "1X,I4", {s.CommentNumber});
-  fmt::append(line, v.angle_width == 8 ? "2F8.2" : "2F7.2", {s.Pitch, s.Roll});
-  fmt::append(line, "1X,I12,F12.6,1X,F12.6,1X,F7.1,1X,I2",
-              {gps.time, gps.latitude, gps.longitude, gps.altitude, gps.fix});
+  if (v.extra_width == 8) fmt::append<"2F8.0">(line, {s.ExtraA, s.ExtraB});
+  if (v.extra_width == 10) fmt::append<"2F10.0">(line, {s.ExtraA, s.ExtraB});
+  fmt::append<"1X,I4">(line, {s.CommentNumber});
+  if (v.angle_width == 8) {
+    fmt::append<"2F8.2">(line, {s.Pitch, s.Roll});
+  } else {
+    fmt::append<"2F7.2">(line, {s.Pitch, s.Roll});
+  }
+  append_gps_fields(line, run.gps_state);
 }
 
 // ---- main output lines ---------------------------------------------------------------
@@ -129,28 +156,28 @@ void append_tail(std::string& line, const Run& run, const Variant& v) {
 void build_xyz_line(std::string& line, const Run& run, const Variant& v) {
   const Station& s = run.station;
   line.clear();
-  fmt::append(line, "2I6", {s.StationNumber, s.LineNumber});
+  fmt::append<"2I6">(line, {s.StationNumber, s.LineNumber});
   append_groups(line, run, v.first_geometry_only);
-  fmt::append(line, "I2", {s.MarkDigit});
+  fmt::append<"I2">(line, {s.MarkDigit});
   append_tail(line, run, v);
 }
 
 void build_geosoft_line(std::string& line, const Run& run, const Variant& v) {
   const Station& s = run.station;
   line.clear();
-  fmt::append(line, "I6,1X,A1,I6,1X,A1", {s.StationNumber, s.StationMark, s.LineNumber, s.LineMark});
+  fmt::append<"I6,1X,A1,I6,1X,A1">(line, {s.StationNumber, s.StationMark, s.LineNumber, s.LineMark});
   append_groups(line, run, v.first_geometry_only);
-  fmt::append(line, "I2", {s.MarkDigit});
+  fmt::append<"I2">(line, {s.MarkDigit});
   append_tail(line, run, v);
 }
 
 void build_log_line(std::string& line, const Run& run, const Variant& v) {
   const Station& s = run.station;
   line.clear();
-  fmt::append(line, "I6", {s.StationNumber});
+  fmt::append<"I6">(line, {s.StationNumber});
   append_groups(line, run, v.first_geometry_only);
-  fmt::append(line, "I2,I4,I6,I4",
-              {s.MarkDigit, char_code(s.StationMark), s.LineNumber, char_code(s.LineMark)});
+  fmt::append<"I2,I4,I6,I4">(line,
+                             {s.MarkDigit, char_code(s.StationMark), s.LineNumber, char_code(s.LineMark)});
   append_tail(line, run, v);
 }
 
@@ -158,34 +185,34 @@ void write_dat31(Run& run, std::string& line) {
   const Station& s = run.station;
   const Config& c = run.config;
   if (s.LineNumber != run.last_dat31_line) {
-    run.main.write_line(fmt::write("'L',I5,7X,'BB',I1,A3,A2,F4.1",
-                                   {s.LineNumber, s.MarkDigit, s.LineMark, s.StationMark, 1.0f}));
-    run.main.write_line(fmt::write("'T',I5,':',I2,I3,'-',I2,'-',I2",
-                                   {s.Hour, s.Minute, c.Date1, c.Date2, c.Date3}));
+    run.main.write_line(fmt::write<"'L',I5,7X,'BB',I1,A3,A2,F4.1">(
+        {s.LineNumber, s.MarkDigit, s.LineMark, s.StationMark, 1.0f}));
+    run.main.write_line(
+        fmt::write<"'T',I5,':',I2,I3,'-',I2,'-',I2">({s.Hour, s.Minute, c.Date1, c.Date2, c.Date3}));
     run.last_dat31_line = s.LineNumber;
   }
   line.clear();
-  fmt::append(line, "'S','V','10',I6,'.000',2F10.3", {s.StationNumber, s.HC[0], s.HI[0]});
+  fmt::append<"'S','V','10',I6,'.000',2F10.3">(line, {s.StationNumber, s.HC[0], s.HI[0]});
   run.main.write_line(line);
   line.clear();
-  fmt::append(line, "'S','H','10',I6,'.000',2F10.3", {s.StationNumber, s.PC[0], s.PI[0]});
+  fmt::append<"'S','H','10',I6,'.000',2F10.3">(line, {s.StationNumber, s.PC[0], s.PI[0]});
   run.main.write_line(line);
 }
 
 void write_san(Run& run, std::string& line) {
   const Station& s = run.station;
   if (run.opening_line_due) {
-    run.main.write_line(fmt::write("I6,F12.2", {-9, run.sensor_height}));
+    run.main.write_line(fmt::write<"I6,F12.2">({-9, run.sensor_height}));
     run.opening_line_due = false;
   }
   double easting = 0.0, northing = 0.0;
   station_grid_position(run, easting, northing);
   line.clear();
-  fmt::append(line, "F12.1,1X,F12.1,1X,F8.2", {easting, northing, 0.0f});
+  fmt::append<"F12.1,1X,F12.1,1X,F8.2">(line, {easting, northing, 0.0f});
   for (int g = 0; g < run.config.GeometryCount; ++g) {
-    fmt::append(line, "2F9.2", {s.HC[index(g)], s.PC[index(g)]});
+    fmt::append<"2F9.2">(line, {s.HC[index(g)], s.PC[index(g)]});
   }
-  fmt::append(line, "2F14.8,I12", {run.gps_state.latitude, run.gps_state.longitude, run.gps_state.time});
+  fmt::append<"2F14.8,I12">(line, {run.gps_state.latitude, run.gps_state.longitude, run.gps_state.time});
   run.main.write_line(line);
 }
 
@@ -194,7 +221,7 @@ Stop write_sdf(Run& run) {
   OutputFile sdf;
   if (!open_output(run, sdf, run.sdf_name)) return kXlatOutputOpen;
   sdf.write_line(fmt::FreeLine().i32(2 * c.GeometryCount).str());
-  constexpr const char* kSdfLine = "2I3,F8.0,F5.2,I4,F5.2,2F8.5,2F5.1";
+  constexpr fmt::Format kSdfLine = "2I3,F8.0,F5.2,I4,F5.2,2F8.5,2F5.1";
   for (int g = 0; g < c.GeometryCount; ++g) {
     sdf.write_line(fmt::write(kSdfLine, {1, 1, 9000.0f, c.HcpSpacing[index(g)], 3, 0.0f, 1.0f, 0.0f,
                                          1.0f, 1.0f}));
@@ -216,16 +243,14 @@ Stop write_idf(Run& run, std::string& line) {
   }
   const std::int32_t number = c.SiblingInstrument ? seconds_of_day(s) : s.StationNumber;
   line.clear();
-  fmt::append(line, "I6,F6.2,2F7.2", {number, run.sensor_height, s.Pitch, s.Roll});
+  fmt::append<"I6,F6.2,2F7.2">(line, {number, run.sensor_height, s.Pitch, s.Roll});
   for (int g = 0; g < c.GeometryCount; ++g) {
     const auto i = index(g);
-    fmt::append(line, "4F9.0",
-                {s.HI[i] * 1000.0f, s.HC[i] * c.HcpFactor[i] * 1000.0f, s.PI[i] * 1000.0f,
-                 s.PC[i] * c.PrpFactor[i] * 1000.0f});
+    fmt::append<"4F9.0">(line, {s.HI[i] * 1000.0f, s.HC[i] * c.HcpFactor[i] * 1000.0f, s.PI[i] * 1000.0f,
+                                s.PC[i] * c.PrpFactor[i] * 1000.0f});
   }
-  fmt::append(line, "F12.6,1X,F12.6,1X,F7.1,1X,I2,I10,2I2,I3,F9.3",
-              {gps.latitude, gps.longitude, gps.altitude, gps.fix, gps.time, 0, 0, gps.satellites,
-               gps.hdop});
+  fmt::append<"F12.6,1X,F12.6,1X,F7.1,1X,I2,I10,2I2,I3,F9.3">(
+      line, {gps.latitude, gps.longitude, gps.altitude, gps.fix, gps.time, 0, 0, gps.satellites, gps.hdop});
   run.main.write_line(line);
   return std::nullopt;
 }
@@ -283,19 +308,19 @@ void write_ice(Run& run, std::string& line) {
                    .i32(run.keep.utm_zone)
                    .str());
     }
-    put_line(fmt::write("I6,F12.2", {-9, run.sensor_height}));
+    put_line(fmt::write<"I6,F12.2">({-9, run.sensor_height}));
     run.ice_first_record = false;
   }
   double easting = 0.0, northing = 0.0;
   station_grid_position(run, easting, northing);
   line.clear();
-  fmt::append(line, "2F14.6,I3", {gps.latitude, gps.longitude, s.ems_count});
+  fmt::append<"2F14.6,I3">(line, {gps.latitude, gps.longitude, s.ems_count});
   for (int k = 0; k < s.ems_count && k < kEmsChannels; ++k) {
-    fmt::append(line, "F9.4", {s.ems_value[index(k)]});
+    fmt::append<"F9.4">(line, {s.ems_value[index(k)]});
   }
-  fmt::append(line, "F7.4,I2,3F7.2,1X,I12,I2,I4,2F14.1,2I4,F9.3,F8.1",
-              {s.ems_reading, 1, run.sensor_height, s.Pitch, s.Roll, seconds_of_day(s), 0, 0, easting,
-               northing, gps.fix, gps.satellites, gps.hdop, gps.altitude});
+  fmt::append<"F7.4,I2,3F7.2,1X,I12,I2,I4,2F14.1,2I4,F9.3,F8.1">(
+      line, {s.ems_reading, 1, run.sensor_height, s.Pitch, s.Roll, seconds_of_day(s), 0, 0, easting, northing,
+             gps.fix, gps.satellites, gps.hdop, gps.altitude});
   run.main.write_line(line);
   write_dat_record(run);
 }
@@ -380,19 +405,20 @@ Stop write_station(Run& run, StationKind kind) {
 }
 
 void write_dat31_file_header(Run& run) {
-  run.main.write_line(fmt::write("'RI31',1X,'V1.XX',A8,5X,'Kalvor-4 Data '", {run.survey_name}));
+  run.main.write_line(fmt::write<"'RI31',1X,'V1.XX',A8,5X,'Kalvor-4 Data '">({run.survey_name}));
   run.last_dat31_line = kNoLineYet;
 }
 
 void write_reference_line(Run& run, bool pair) {
   const Station& s = run.station;
   const RefState& r = run.ref;
-  std::string line = fmt::write("1X,I9,3I3,'.',I3", {r.pair_count, s.Hour, s.Minute, s.Second, s.Millisecond});
+  std::string line =
+      fmt::write<"1X,I9,3I3,'.',I3">({r.pair_count, s.Hour, s.Minute, s.Second, s.Millisecond});
   const auto& a = r.first;
-  fmt::append(line, "7I10", {a[0], a[1], a[2], a[3], a[4], a[5], a[6]});
+  fmt::append<"7I10">(line, {a[0], a[1], a[2], a[3], a[4], a[5], a[6]});
   if (pair) {
     const auto& b = r.second;
-    fmt::append(line, "7I10", {b[0], b[1], b[2], b[3], b[4], b[5], b[6]});
+    fmt::append<"7I10">(line, {b[0], b[1], b[2], b[3], b[4], b[5], b[6]});
   }
   run.raw_copy.write_line(line);
 }
@@ -403,12 +429,10 @@ void write_aux_line(Run& run) {
   const Station& s = run.station;
   std::string line;
   build_geosoft_line(line, run, geosoft_variant(StationKind::T));
-  fmt::append(line, "3F9.5",
-              {s.AuxA[0] / 10000.0f, s.AuxA[1] / 10000.0f, s.AuxA[2] / 10000.0f});
-  fmt::append(line, "3F9.0",
-              {static_cast<float>(s.AuxB[0]) * 10.0f, static_cast<float>(s.AuxB[1]) * 10.0f,
-               static_cast<float>(s.AuxB[2]) * 10.0f});
-  fmt::append(line, "F7.2", {s.AuxC / 100.0f});
+  fmt::append<"3F9.5">(line, {s.AuxA[0] / 10000.0f, s.AuxA[1] / 10000.0f, s.AuxA[2] / 10000.0f});
+  fmt::append<"3F9.0">(line, {static_cast<float>(s.AuxB[0]) * 10.0f, static_cast<float>(s.AuxB[1]) * 10.0f,
+                              static_cast<float>(s.AuxB[2]) * 10.0f});
+  fmt::append<"F7.2">(line, {s.AuxC / 100.0f});
   run.xyx.write_line(line);
   ++run.xyx_count;
 }

@@ -32,6 +32,9 @@ TEST(FixedText, TrimmedLengthAndTrimmed) {
     std::size_t length;
   } cases[] = {
       {"AB  ", 2}, {"   ", 0}, {"", 0}, {" A ", 2}, {"A B", 3}, {"XC143015-12082026", 17},
+      // Runs of blanks around eight and more, as padded records end.
+      {"A       ", 1}, {"A        ", 1}, {"AB         ", 2}, {"        ", 0}, {"         ", 0},
+      {"       A        B                 ", 17}, {"T$1     2                                        ", 9},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(trimmed_length(c.text), c.length) << "'" << c.text << "'";

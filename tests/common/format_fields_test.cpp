@@ -1,11 +1,15 @@
 // Single output fields: I, F, E, G, A and X. Every expected text is worked
 // out from the edit-descriptor rules; where the exact binary value of a
-// constant matters, its decimal expansion is given in the comment.
+// constant matters, its decimal expansion is given in the comment. One sweep
+// also holds F against the standard library's fixed notation.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "common/format.h"
@@ -156,6 +160,16 @@ const RealCase kFixedCases[] = {
     {1.0e-300, 10, 2, "      0.00"},
     {-1.0e-300, 10, 2, "     -0.00"},
     {4.9406564584124654e-324, 6, 2, "  0.00"},  // the smallest subnormal
+    {2.5, 3, 0, " 2."},  // ties to even in the units
+    {3.5, 3, 0, " 4."},
+    {-2.5, 3, 0, "-2."},
+    // 0.1 is 0.1000000000000000055511...: 18 and 19 decimals.
+    {0.1, 21, 18, " 0.100000000000000006"},
+    {0.1, 22, 19, " 0.1000000000000000056"},
+    // Around 2^64 = 18446744073709551616 for the value times 10^d.
+    {1844674407370955.0, 21, 4, "1844674407370955.0000"},
+    {1844674407370956.0, 21, 4, "1844674407370956.0000"},
+    {1152921504606846976.0, 21, 0, " 1152921504606846976."},  // 2^60
     // 0.1 written with every one of the 55 decimals of its binary value.
     {0.1, 60, 55, "   0.1000000000000000055511151231257827021181583404541015625"},
     {0.1, 61, 58, " 0.1000000000000000055511151231257827021181583404541015625000"},
@@ -165,6 +179,44 @@ TEST(FormatF, TableOfCases) {
   for (const auto& c : kFixedCases) {
     EXPECT_EQ(F(c.value, c.width, c.decimals), c.expected) << "F" << c.width << "." << c.decimals << " of " << c.value;
   }
+}
+
+// Against the standard library's correctly rounded fixed notation, over
+// values of every shape the writers meet: floats widened to double, doubles
+// of degree and metre magnitudes, exact ties (odd multiples of 2^-k) and
+// tiny and huge values, with 0 to 19 decimals. F adds the sign and, for F.0,
+// the point; the field is wide enough to keep every digit.
+TEST(FormatF, AgreesWithToCharsOnManyValues) {
+  std::mt19937_64 random(20261208);
+  const auto expected_field = [](double v, int decimals) {
+    char digits[400];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, std::fabs(v), std::chars_format::fixed,
+                                         decimals);
+    EXPECT_EQ(ec, std::errc());
+    std::string body = (v < 0 ? "-" : "") + std::string(digits, end) + (decimals == 0 ? "." : "");
+    return std::string(60 - body.size(), ' ') + body;
+  };
+  int checked = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint64_t r = random();
+    float f = 0.0f;
+    const auto f_bits = static_cast<std::uint32_t>(r);
+    std::memcpy(&f, &f_bits, sizeof f);
+    const double values[] = {
+        static_cast<double>(f),
+        std::ldexp(static_cast<double>(r >> 11), -53) * 360.0 - 180.0,  // degrees
+        std::ldexp(static_cast<double>(r >> 11), -53) * 1.0e7,          // metres
+        std::ldexp(static_cast<double>((r >> 40) | 1), -static_cast<int>(r % 24)),  // exact ties
+        std::ldexp(static_cast<double>(r >> 11), static_cast<int>(r % 200) - 140),
+    };
+    for (const double v : values) {
+      if (!std::isfinite(v) || std::fabs(v) > 1.0e30) continue;
+      const int decimals = static_cast<int>((r >> 5) % 20);
+      ASSERT_EQ(F(v, 60, decimals), expected_field(v, decimals)) << "F60." << decimals << " of " << v;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 90000);
 }
 
 // A float is printed from its own exact binary value, not from the decimal

@@ -53,6 +53,8 @@ const IntReadCase kIntReads[] = {
     {"007", true, 7},
     {"2147483647", true, std::numeric_limits<std::int32_t>::max()},
     {"-2147483648", true, std::numeric_limits<std::int32_t>::min()},
+    {"0000000000000000000000012", true, 12},  // leading zeros count for nothing
+    {"-00000000002147483648", true, std::numeric_limits<std::int32_t>::min()},
     // Anything but digits, one leading sign and blanks fails.
     {"1A", false, 0},
     {"--1", false, 0},
@@ -141,6 +143,12 @@ const RealReadCase kRealReads[] = {
     {"5.", 2, true, 5.0f, 5.0},
     {"0.1", 1, true, 0.1f, 0.1},
     {"12.345", 1, true, 12.345f, 12.345},
+    // Long fields: more digits than float or double hold exactly.
+    {"16777217", 1, true, 1677721.7f, 1677721.7},  // 2^24 + 1 digits: more than a float holds
+    {"18014398509481983", 1, true, 1801439850948198.3f, 1801439850948198.3},  // 2^54 - 1: more than a double holds
+    {"123456789012345678901234", 4, true, 12345678901234567890.1234f, 12345678901234567890.1234},
+    {"0.0000000000000000000000001234", 0, true, 1.234e-25f, 1.234e-25},  // 28 decimals
+    {"-0.1234567890123456789", 0, true, -0.1234567890123456789f, -0.1234567890123456789},
     // Failures.
     {"1.2.3", 1, false, 0, 0},
     {"1e5", 0, false, 0, 0},
@@ -260,6 +268,15 @@ TEST(ReadLayout, AllFieldsPresent) {
   EXPECT_EQ(r.second, 56);
   EXPECT_EQ(r.number, 42);
   EXPECT_EQ(r.type, "CONV");
+
+  // The same layout given as a template argument (stored once).
+  TimeRecord t;
+  ASSERT_TRUE(read<"3X,3I2,1X,I6,1X,A4">("D$ 010203    -17 NULD", {t.hour, t.minute, t.second, t.number, t.type}));
+  EXPECT_EQ(t.hour, 1);
+  EXPECT_EQ(t.minute, 2);
+  EXPECT_EQ(t.second, 3);
+  EXPECT_EQ(t.number, -17);
+  EXPECT_EQ(t.type, "NULD");
 }
 
 TEST(ReadLayout, ColumnsPastTheEndReadAsBlanks) {

@@ -50,6 +50,17 @@ TEST(FormatWrite, TableOfRecords) {
       // the literal before it is still written.
       {"fewer values than fields", [] { return write("I3,' x',I3,' y'", {1}); }, "  1 x"},
       {"std::string value", [] { return write("A5", {std::string("XYZ")}); }, "  XYZ"},
+      // G3.1 of 5: F-1.0 gives nothing, then the four blanks of the exponent.
+      {"G narrower than its exponent blanks", [] { return write("G3.1,'|'", {5.0}); }, "    |"},
+      // A format given as a template argument is stored once; the record is the same.
+      {"stored format", [] { return write<"I6,1X,A1,2(1X,F4.1),'.'">({12, "M", 1.0, 2.5}); },
+       "    12 M  1.0  2.5."},
+      {"stored format appended", [] {
+         std::string line = "ab";
+         append<"I3,2X">(line, {7});
+         return line;
+       },
+       "ab  7  "},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.run(), c.expected) << c.name;

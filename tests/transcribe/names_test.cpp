@@ -129,5 +129,99 @@ TEST(RawLines, CutPaddedAndWithoutLineEnds) {
   EXPECT_EQ(line, fixed("abc", 120));
 }
 
+// The same rules where the reads of a small buffer cut the file: a line end
+// split between two reads, a CR as the last byte of one read and its LF the
+// first of the next, lines longer than the whole buffer, with and without an
+// end. Each file is read through a 256-byte buffer and through the default
+// one; both give the lines listed.
+TEST(RawLines, BufferBoundaries) {
+  constexpr std::size_t kSmall = 256;
+  const auto digits = [](std::size_t n) {  // "0123456789012...", n characters
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s.push_back(static_cast<char>('0' + i % 10));
+    return s;
+  };
+  const std::string a255(255, 'a');
+  const std::string b200(200, 'b');
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::vector<std::string> lines;  // before padding to 120
+  };
+  const Case cases[] = {
+      {"CR last byte of a read, LF first of the next", a255 + "\r\nnext\n", {a255.substr(0, 120), "next"}},
+      {"CR last byte of a read, no LF after it", a255 + "\rnext", {a255.substr(0, 120), "next"}},
+      {"LF last byte of a read", a255 + "\n\nnext", {a255.substr(0, 120), "", "next"}},
+      {"line split between two reads", b200 + "\n" + digits(100) + "\nend\n",
+       {b200.substr(0, 120), digits(100), "end"}},
+      {"line longer than the buffer", digits(1000) + "\nafter\n", {digits(120), "after"}},
+      {"line longer than the buffer ending in CR LF", digits(527) + "\r\nafter", {digits(120), "after"}},
+      {"last line longer than the buffer, without an end", "x\n" + digits(700), {"x", digits(120)}},
+      {"lone CRs across reads", [] {
+         std::string s;
+         for (int i = 0; i < 40; ++i) s += "line" + std::to_string(i) + "\r";
+         return s;
+       }(),
+       [] {
+         std::vector<std::string> v;
+         for (int i = 0; i < 40; ++i) v.push_back("line" + std::to_string(i));
+         return v;
+       }()},
+      {"CR, then CR LF: an empty line between", "a\r\r\nb", {"a", "", "b"}},
+      {"CR at the end of the file", "abc\r", {"abc"}},
+      {"a line end alone", "\n", {""}},
+      {"empty file", "", {}},
+  };
+  test::TempDir folder;
+  ASSERT_TRUE(folder.ready());
+  for (const Case& c : cases) {
+    test::write_file(folder.file("b.RAW"), c.bytes);
+    for (const std::size_t buffer : {kSmall, RawInput::kDefaultBuffer}) {
+      SCOPED_TRACE(std::string(c.what) + ", buffer " + std::to_string(buffer));
+      RawInput raw(buffer);
+      ASSERT_TRUE(raw.open(folder.file("b.RAW")));
+      std::string line;
+      for (const std::string& want : c.lines) {
+        ASSERT_EQ(raw.next(line), RawInput::Read::line);
+        EXPECT_EQ(line, fixed(want, 120));
+      }
+      EXPECT_EQ(raw.next(line), RawInput::Read::end);
+      // The view holds the line as read, without padding.
+      ASSERT_TRUE(raw.rewind());
+      std::string_view view;
+      for (const std::string& want : c.lines) {
+        ASSERT_EQ(raw.next(view), RawInput::Read::line);
+        EXPECT_EQ(view, want);
+      }
+      EXPECT_EQ(raw.next(view), RawInput::Read::end);
+    }
+  }
+}
+
+// A RAW line as the record handlers read it: 120 characters, a one-letter
+// tag written from column 1 moved one column right (its last character
+// dropped), every other line as it stands.
+TEST(RawLines, RecordsLoadedWithTheirTagNormalised) {
+  const std::string long_g = "G$" + std::string(117, 'g') + "Z";  // 120 characters
+  struct Case {
+    std::string raw;
+    std::string expected;  // before padding
+  } cases[] = {
+      {"T$100000      1 CONV", " T$100000      1 CONV"},
+      {"AS$100000 12500", "AS$100000 12500"},  // a two-letter tag stays
+      {" T$100000", " T$100000"},              // already in place
+      {"$PKLVT,1", "$PKLVT,1"},
+      {"$$", "$$"},
+      {"T", "T"},
+      {"", ""},
+      {long_g, " " + long_g.substr(0, 119)},
+  };
+  std::string line = "left over from the line before";
+  for (const Case& c : cases) {
+    load_record(line, c.raw);
+    EXPECT_EQ(line, fixed(c.expected, 120)) << c.raw;
+  }
+}
+
 }  // namespace
 }  // namespace kal::xlat

@@ -453,6 +453,25 @@ TEST(TranscribeDriver, ResultCodes) {
     EXPECT_TRUE(iostat) << console.dump();
 #endif
   }
+  // A kept output that cannot be written (a full device): result 4 and the
+  // write-error line, whether the loss shows at the close or in a write
+  // while the run goes on (far more than one 64 KB buffer of stations).
+  for (const int stations : {1, 3000}) {
+    SCOPED_TRACE(stations);
+    test::FakeConsole console;
+    test::TempDir folder;
+    ASSERT_TRUE(folder.ready());
+    test::write_file(folder.file("in.RAW"),
+                     test::join_lines(std::vector<std::string>(static_cast<std::size_t>(stations), kT1)));
+    std::filesystem::create_symlink("/dev/full", folder.file("Default.xyz"));
+    reset_persistent_state();
+    float height = 0.2f;
+    bool set = true;
+    std::int32_t result = -1;
+    KALXLATSUB(folder.file("in.RAW"), "X", height, set, result);
+    EXPECT_EQ(result, 4);
+    EXPECT_EQ(console.count("*** Write error on output file=" + folder.file("Default.xyz")), 1) << console.dump();
+  }
 }
 
 // A non-numeric height reply asks again; the given height is kept on "/".
