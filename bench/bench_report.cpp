@@ -16,35 +16,15 @@
 #include <fstream>
 #include <string>
 
+#include "bench_support.h"
 #include "link/console.h"
 #include "transcribe/export.h"
 #include "transcribe/transcribe_state.h"
 
 namespace {
 
-class SilentConsole : public kal::ConsoleServices {
- public:
-  bool key_waiting() override { return false; }
-  char get_key() override { return ' '; }
-  void sleep_ms(std::int32_t) override {}
-  void time_of_day(std::int16_t& h, std::int16_t& m, std::int16_t& s, std::int16_t& c) override {
-    h = m = s = c = 0;
-  }
-  void date_today(std::int16_t& y, std::int16_t& m, std::int16_t& d) override { y = 2026, m = 12, d = 8; }
-  bool read_line(std::string&) override { return false; }
-  void write_line(std::string_view line) override {
-    if (line.rfind("***", 0) == 0) ++errors;
-  }
-  long errors = 0;
-};
-
-std::string nmea_checksum(const std::string& body) {
-  unsigned sum = 0;
-  for (char c : body) sum ^= static_cast<unsigned char>(c);
-  char hex[3];
-  std::snprintf(hex, sizeof hex, "%02X", sum);
-  return body + "*" + hex;
-}
+using kal::bench::nmea_checksum;
+using kal::bench::SilentConsole;
 
 std::string clock(long second_of_day) {
   char text[8];

@@ -29,30 +29,15 @@
 #include <string>
 #include <string_view>
 
+#include "bench_support.h"
 #include "link/console.h"
 #include "transcribe/driver.h"
 #include "transcribe/transcribe_state.h"
 
 namespace {
 
-// Console that says nothing and answers every prompt with the end of input;
-// it counts error lines, so that a generated record the transcription
-// rejects spoils the measurement visibly.
-class SilentConsole : public kal::ConsoleServices {
- public:
-  bool key_waiting() override { return false; }
-  char get_key() override { return ' '; }
-  void sleep_ms(std::int32_t) override {}
-  void time_of_day(std::int16_t& h, std::int16_t& m, std::int16_t& s, std::int16_t& c) override {
-    h = m = s = c = 0;
-  }
-  void date_today(std::int16_t& y, std::int16_t& m, std::int16_t& d) override { y = 2026, m = 12, d = 8; }
-  bool read_line(std::string&) override { return false; }
-  void write_line(std::string_view line) override {
-    if (line.find("rror") != std::string_view::npos) ++errors;
-  }
-  long errors = 0;
-};
+using kal::bench::nmea_checksum;
+using kal::bench::SilentConsole;
 
 std::string padded(long value, int width) {
   std::string digits = std::to_string(value);
@@ -67,14 +52,6 @@ std::string two(int v) {
 std::string hhmmss(long second_of_day) {
   return two(static_cast<int>(second_of_day / 3600 % 24)) + two(static_cast<int>(second_of_day / 60 % 60)) +
          two(static_cast<int>(second_of_day % 60));
-}
-
-std::string nmea_checksum(const std::string& body) {
-  unsigned sum = 0;
-  for (char c : body) sum ^= static_cast<unsigned char>(c);
-  char hex[3];
-  std::snprintf(hex, sizeof hex, "%02X", sum);
-  return body + "*" + hex;
 }
 
 std::string gga_record(const std::string& time, long n) {

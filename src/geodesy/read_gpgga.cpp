@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "common/fixed_text.h"
@@ -59,17 +58,8 @@ bool hex_digit(char c, int& value) {
 }
 
 int exclusive_or_of(std::string_view text) {
-  // Eight bytes at a time, then folded: the exclusive or of all the bytes.
-  std::uint64_t wide = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    std::uint64_t eight = 0;
-    std::memcpy(&eight, text.data() + i, 8);
-    wide ^= eight;
-  }
-  for (int shift = 32; shift >= 8; shift /= 2) wide ^= wide >> shift;
-  auto sum = static_cast<unsigned char>(wide);
-  for (; i < text.size(); ++i) sum ^= static_cast<unsigned char>(text[i]);
+  unsigned char sum = 0;
+  for (const char c : text) sum ^= static_cast<unsigned char>(c);
   return sum;
 }
 
