@@ -478,7 +478,7 @@ std::string metres_text(double metres) {
   return num(metres, 2) + " m";
 }
 
-struct MapSpec {
+struct MapLayout {
   std::string value_name;  // HC_1.0m
   std::vector<const MapPoint*> points;  // the sample to draw from
   std::vector<const CommentMark*> marks;
@@ -586,11 +586,11 @@ struct LabelBox {
   }
 };
 
-void draw_marks(Xml& x, const Frame& f, const MapSpec& spec) {
+void draw_marks(Xml& x, const Frame& f, const MapLayout& layout) {
   std::vector<LabelBox> labels;  // a label that would cover another is left out
-  for (const CommentMark* m : spec.marks) {
-    if (spec.utm && !m->at.fix) continue;
-    const double px = f.x(map_x(m->at, spec.utm)), py = f.y(map_y(m->at, spec.utm));
+  for (const CommentMark* m : layout.marks) {
+    if (layout.utm && !m->at.fix) continue;
+    const double px = f.x(map_x(m->at, layout.utm)), py = f.y(map_y(m->at, layout.utm));
     x.leaf("circle", {{"cx", num(px)}, {"cy", num(py)}, {"r", "7"}, {"fill", "none"},
                       {"stroke", kCommentColour}, {"stroke-width", "2"}});
     const LabelBox box{px + 9, py - 17, px + 9 + 6.5 * static_cast<double>(m->text.size()), py - 3};
@@ -647,8 +647,8 @@ void draw_scale_bar(Xml& x, const Frame& f, double y) {
   x.element("text", {{"x", num(x0 + length + 6)}, {"y", num(y)}, {"font-size", "11"}}, metres_text(metres));
 }
 
-std::string thinning_text(const MapSpec& spec, std::size_t drawn, std::size_t total_k) {
-  const std::int64_t drawable = spec.utm ? spec.stations - spec.without_fix : spec.stations;
+std::string thinning_text(const MapLayout& layout, std::size_t drawn, std::size_t total_k) {
+  const std::int64_t drawable = layout.utm ? layout.stations - layout.without_fix : layout.stations;
   std::string text;
   if (static_cast<std::int64_t>(drawn) >= drawable) {
     text = "All " + std::to_string(drawable) + " stations drawn";
@@ -656,16 +656,16 @@ std::string thinning_text(const MapSpec& spec, std::size_t drawn, std::size_t to
     text = std::to_string(drawn) + " of " + std::to_string(drawable) + " stations drawn (thinned evenly: every " +
            ordinal(total_k) + " station)";
   }
-  if (spec.utm && spec.without_fix > 0) {
-    text += "; " + std::to_string(spec.without_fix) + " stations without a GPS fix not drawn";
+  if (layout.utm && layout.without_fix > 0) {
+    text += "; " + std::to_string(layout.without_fix) + " stations without a GPS fix not drawn";
   }
   return text;
 }
 
-void draw_map(Xml& x, const MapSpec& spec) {
+void draw_map(Xml& x, const MapLayout& layout) {
   std::vector<const MapPoint*> drawable;
-  for (const MapPoint* p : spec.points) {
-    if (!spec.utm || p->fix) drawable.push_back(p);
+  for (const MapPoint* p : layout.points) {
+    if (!layout.utm || p->fix) drawable.push_back(p);
   }
   if (drawable.empty()) {
     x.element("p", {}, "No station to draw.");
@@ -674,13 +674,13 @@ void draw_map(Xml& x, const MapSpec& spec) {
   std::size_t k = 1;
   std::vector<const MapPoint*> drawn;
   {
-    const std::size_t step = std::max<std::size_t>(1, (drawable.size() + spec.budget - 1) / spec.budget);
+    const std::size_t step = std::max<std::size_t>(1, (drawable.size() + layout.budget - 1) / layout.budget);
     k = step;
     for (std::size_t i = 0; i < drawable.size(); i += step) drawn.push_back(drawable[i]);
   }
-  const std::size_t total_k = k * static_cast<std::size_t>(spec.sample_stride);
+  const std::size_t total_k = k * static_cast<std::size_t>(layout.sample_stride);
 
-  const Frame f = frame_for(drawn, spec.utm);
+  const Frame f = frame_for(drawn, layout.utm);
   std::vector<double> values;
   values.reserve(drawn.size());
   for (const MapPoint* p : drawn) values.push_back(p->hc);
@@ -691,20 +691,20 @@ void draw_map(Xml& x, const MapSpec& spec) {
   const double height = f.top + f.height + 66;
   x.open("svg", {{"xmlns", "http://www.w3.org/2000/svg"}, {"width", num(width)}, {"height", num(height)},
                  {"viewBox", "0 0 " + num(width) + " " + num(height)}, {"font-family", "sans-serif"},
-                 {"class", spec.utm ? "map utm" : "map grid"}});
+                 {"class", layout.utm ? "map utm" : "map grid"}});
   x.leaf("rect", {{"x", num(f.left)}, {"y", num(f.top)}, {"width", num(f.width)}, {"height", num(f.height)},
                   {"fill", "#ffffff"}, {"stroke", "#666666"}});
-  draw_joins(x, f, drawn, spec.utm);
-  draw_dots(x, f, drawn, spec.utm, scale);
-  draw_marks(x, f, spec);
+  draw_joins(x, f, drawn, layout.utm);
+  draw_dots(x, f, drawn, layout.utm, scale);
+  draw_marks(x, f, layout);
   const double bar_top = f.top + 90;
   const double bar_height = std::max(100.0, std::min(240.0, f.height - 90));
-  draw_colour_bar(x, right + 16, bar_top, bar_height, scale, spec.value_name);
+  draw_colour_bar(x, right + 16, bar_top, bar_height, scale, layout.value_name);
   const double below = f.top + f.height;
-  if (spec.utm) {
+  if (layout.utm) {
     draw_north_arrow(x, right + 30, f.top + 4);
     draw_scale_bar(x, f, below + 22);
-    const std::string corner = "UTM zone " + zone_text(spec.zone) + ", grid north up; lower left corner E " +
+    const std::string corner = "UTM zone " + zone_text(layout.zone) + ", grid north up; lower left corner E " +
                                num(f.x0, 0) + " m, N " + num(f.y0, 0) + " m";
     x.element("text", {{"x", num(f.left)}, {"y", num(below + 40)}, {"font-size", "11"}}, corner);
   } else {
@@ -724,7 +724,7 @@ void draw_map(Xml& x, const MapSpec& spec) {
     }
   }
   x.element("text", {{"x", num(f.left)}, {"y", num(below + 56)}, {"font-size", "11"}},
-            thinning_text(spec, drawn.size(), total_k));
+            thinning_text(layout, drawn.size(), total_k));
   x.close();
 }
 
@@ -935,16 +935,16 @@ std::string QuickLookReport::html() const {
 
   if (d.whole.stations > 0) {
     x.element("h2", {}, with_stations > 1 ? "Map of the whole RAW file" : "Map");
-    MapSpec spec;
-    spec.value_name = first_hc;
-    for (const MapPoint& p : d.whole_map.items()) spec.points.push_back(&p);
-    for (const CommentMark& m : d.whole_marks) spec.marks.push_back(&m);
-    spec.stations = d.whole.stations;
-    spec.without_fix = d.whole.stations - d.whole.fixes;
-    spec.sample_stride = d.whole_map.stride();
-    spec.utm = d.whole.fixes > 0;
-    spec.zone = d.first_zone;
-    draw_map(x, spec);
+    MapLayout layout;
+    layout.value_name = first_hc;
+    for (const MapPoint& p : d.whole_map.items()) layout.points.push_back(&p);
+    for (const CommentMark& m : d.whole_marks) layout.marks.push_back(&m);
+    layout.stations = d.whole.stations;
+    layout.without_fix = d.whole.stations - d.whole.fixes;
+    layout.sample_stride = d.whole_map.stride();
+    layout.utm = d.whole.fixes > 0;
+    layout.zone = d.first_zone;
+    draw_map(x, layout);
   }
 
   x.element("h2", {}, "Comments");
@@ -962,20 +962,20 @@ std::string QuickLookReport::html() const {
     const std::string hc_name = spacing_name("HC", file.geometry.hcp[0]);
     const std::string hi_name = spacing_name("HI", file.geometry.hcp[0]);
     if (with_stations > 1) {
-      MapSpec spec;
-      spec.value_name = hc_name;
-      for (const MapPoint& p : s->map.items()) spec.points.push_back(&p);
-      for (const CommentMark& m : s->marks) spec.marks.push_back(&m);
-      spec.stations = s->stats.stations;
-      spec.without_fix = s->stats.stations - s->stats.fixes;
-      spec.sample_stride = s->map.stride();
-      spec.utm = s->stats.fixes > 0;
-      spec.zone = d.first_zone;
+      MapLayout layout;
+      layout.value_name = hc_name;
+      for (const MapPoint& p : s->map.items()) layout.points.push_back(&p);
+      for (const CommentMark& m : s->marks) layout.marks.push_back(&m);
+      layout.stations = s->stats.stations;
+      layout.without_fix = s->stats.stations - s->stats.fixes;
+      layout.sample_stride = s->map.stride();
+      layout.utm = s->stats.fixes > 0;
+      layout.zone = d.first_zone;
       if (drawable_total > kSurveyMapStations) {
-        spec.budget = std::max<std::size_t>(
+        layout.budget = std::max<std::size_t>(
             200, kSurveyMapStations * s->map.items().size() / std::max<std::size_t>(1, drawable_total));
       }
-      draw_map(x, spec);
+      draw_map(x, layout);
     }
     for (const auto& [line, profile] : s->profiles) {
       x.element("h3", {}, "Line " + std::to_string(line) + ": " + std::to_string(profile.stations) + " stations");
