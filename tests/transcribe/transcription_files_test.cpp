@@ -456,6 +456,8 @@ TEST(TranscribeDriver, ResultCodes) {
   // A kept output that cannot be written (a full device): result 4 and the
   // write-error line, whether the loss shows at the close or in a write
   // while the run goes on (far more than one 64 KB buffer of stations).
+  // Windows has no full device, and Wine cannot always make the link to it.
+#ifndef _WIN32
   for (const int stations : {1, 3000}) {
     SCOPED_TRACE(stations);
     test::FakeConsole console;
@@ -472,6 +474,7 @@ TEST(TranscribeDriver, ResultCodes) {
     EXPECT_EQ(result, 4);
     EXPECT_EQ(console.count("*** Write error on output file=" + folder.file("Default.xyz")), 1) << console.dump();
   }
+#endif
 }
 
 // A non-numeric height reply asks again; the given height is kept on "/".
