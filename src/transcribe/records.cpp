@@ -501,7 +501,9 @@ bool convert_by_data_type(Run& run, int first, int last) {
   const Config& c = run.config;
   const bool conv = is_data_type(s.DataType, "CONV");
   if (!conv && !is_nuld_or_raw(s.DataType)) {
-    put_line(fmt::FreeLine().text("   Data type not implemented ").text(s.DataType).str());
+    // Each geometry is a conversion of its own, and each says it failed.
+    const std::string refusal = fmt::FreeLine().text("   Data type not implemented ").text(s.DataType).str();
+    for (int g = first; g <= last && g <= kMaxGeometries; ++g) put_line(refusal);
     return false;
   }
   for (int g = first; g <= last && g <= kMaxGeometries; ++g) {

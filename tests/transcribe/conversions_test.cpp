@@ -150,16 +150,24 @@ TEST(Conversion, OffsetOverUnknownFactorCountsNothing) {
   EXPECT_TRUE(std::isfinite(s.HC[1]));
 }
 
+// An unknown data type refuses each geometry it is asked to convert: the
+// T$ record's geometry 1, and geometries 2.. of an X$ record one by one.
 TEST(Conversion, UnknownDataTypeKeepsValues) {
-  FakeConsole console;
-  Bench b;
-  Station& s = b.run.station;
-  s.DataType = "ABCD";
-  s.HC[0] = 7.5f;
-  s.RawHQ[0] = 1000;
-  EXPECT_FALSE(convert_by_data_type(b.run, 1, 1));
-  EXPECT_FLOAT_EQ(s.HC[0], 7.5f);
-  EXPECT_TRUE(console.has("    Data type not implemented ABCD")) << console.dump();
+  struct Case {
+    int first, last, refusals;
+  };
+  for (const Case c : {Case{1, 1, 1}, Case{2, 2, 1}, Case{2, 3, 2}}) {
+    FakeConsole console;
+    Bench b;
+    Station& s = b.run.station;
+    s.DataType = "ABCD";
+    s.HC = {7.5f, 8.5f, 9.5f};
+    s.RawHQ = {1000, 2000, 3000};
+    EXPECT_FALSE(convert_by_data_type(b.run, c.first, c.last));
+    EXPECT_EQ(s.HC, (std::array<float, 3>{7.5f, 8.5f, 9.5f}));
+    EXPECT_EQ(console.count("    Data type not implemented ABCD"), c.refusals) << console.dump();
+    EXPECT_EQ(console.lines.size(), static_cast<std::size_t>(c.refusals)) << console.dump();
+  }
 }
 
 // O$: the index and four values in ppm, kept in ppt.
