@@ -449,10 +449,12 @@ Stop rename_after_short_prompt(Run& run) {
   if (run.main.is_open()) run.out_name = run.main.path().substr(run.dir_prefix.size());
   if (rename) {
     close_output(run, run.main, Disposition::remove);
+    // The type's own extension in capitals: an ICE output under the IDF
+    // name of type P would overwrite, or be overwritten by, a type P run.
     std::string_view upper;
     if (run.type == OutputType::X) upper = "XYZ";
     if (run.type == OutputType::L) upper = "LOG";
-    if (run.type == OutputType::I) upper = "IDF";
+    if (run.type == OutputType::I) upper = "ICE";
     const auto dot = run.out_name.rfind('.');
     if (!upper.empty() && dot != std::string::npos) {
       run.out_name = run.out_name.substr(0, dot + 1) + std::string(upper);

@@ -68,6 +68,57 @@ TEST(XlatEdge, ShortPromptKeepsMainOutputWithLines) {
   });
 }
 
+// The rename after the short prompt under every type: an empty main output
+// takes the upper-case extension of its own type (X: XYZ, L: LOG, I: ICE,
+// the others keep theirs); one that already holds a station keeps its name
+// and every line. Type I writes only EMS records, so its stations come from
+// an I$ record.
+TEST(XlatEdge, ShortPromptNamesTheMainOutputOfEveryType) {
+  const std::string ems = "I$100003   25 -15  35 12345  3 12345   250  7500";
+  struct Case {
+    const char* type;
+    bool holds_lines;  // a station written before the prompt
+    Files files;
+    const char* main;  // nullptr: the type has no main output
+    std::size_t main_lines;
+  };
+  const Case cases[] = {
+      {"X", false, {"in.RAW", "Default.XYZ"}, "Default.XYZ", 1},
+      {"X", true, {"in.RAW", "Default.xyz"}, "Default.xyz", 2},
+      {"G", false, {"in.RAW", "Default.xyz"}, "Default.xyz", 1},
+      {"G", true, {"in.RAW", "Default.xyz"}, "Default.xyz", 2},
+      // Dat31: a line header and a time header before the first station of
+      // a line, then two lines a station.
+      {"D", false, {"in.RAW", "Default.G31"}, "Default.G31", 4},
+      {"D", true, {"in.RAW", "Default.G31"}, "Default.G31", 6},
+      {"L", false, {"in.RAW", "Default.LOG"}, "Default.LOG", 1},
+      {"L", true, {"in.RAW", "Default.LOG"}, "Default.LOG", 2},
+      {"S", false, {"in.RAW", "Default.SAN"}, "Default.SAN", 2},  // the SAN header line, then the station
+      {"S", true, {"in.RAW", "Default.SAN"}, "Default.SAN", 3},
+      {"P", false, {"in.RAW", "Default.IDF", "Default.SDF"}, "Default.IDF", 1},
+      {"P", true, {"in.RAW", "Default.IDF", "Default.SDF"}, "Default.IDF", 2},
+      {"I", false, {"in.RAW", "Default.ICE", "Default.DAT"}, "Default.ICE", 0},
+      {"I", true, {"in.RAW", "Default.ICE", "Default.DAT"}, "Default.ICE", 1},
+      {"R", false, {"in.RAW"}, nullptr, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + (c.holds_lines ? " after a station" : " on an empty output"));
+    TempDir dir;
+    Lines raw;
+    if (c.holds_lines) raw.push_back(std::string(c.type) == "I" ? ems : kStation1);
+    raw.push_back(kPklvt);
+    const XlatRun run = run_with_args(dir, raw, {"in.RAW", c.type}, "/\n2\n");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.count_lines_containing("Enter Kalvor Length Code (1, 2, or 4, default=1)"), 1)
+        << numbered(run.lines);
+    EXPECT_EQ(list_files(dir.path()), c.files) << numbered(run.lines);
+    if (c.main != nullptr) {
+      EXPECT_TRUE(run.has_line_containing(std::string("Output file: ") + c.main)) << numbered(run.lines);
+      EXPECT_EQ(read_lines(dir.file(c.main)).size(), c.main_lines);
+    }
+  }
+}
+
 // A survey across the equator keeps zone 18 (chosen from the mean 0.33 N,
 // 75 W) and projects each station in its own hemisphere. On the central
 // meridian easting is 500000 and northing k0*M: 1 N -> 110530.2, 1 S ->
