@@ -83,7 +83,8 @@ std::string serial_port_label(std::int32_t port);
 // entries there; Windows: the COM ports the system lists). Empty when none.
 std::vector<std::string> serial_ports_present();
 
-// A short description of a platform error number (strerror / FormatMessage).
+// A short description of a status: the service's own codes in words of
+// their own, a platform error number by the system (strerror / FormatMessage).
 std::string serial_error_text(std::int32_t status);
 
 // One line of advice for a port that would not open with `status` (no

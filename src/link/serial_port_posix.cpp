@@ -49,7 +49,25 @@ std::string serial_device_name(std::int32_t port) {
   return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-std::string serial_error_text(std::int32_t status) { return platform_error_text(status); }
+// The service's own status codes share their numbers with Windows error
+// codes, not with errno values: they get words of their own here, and only
+// the system's errors go through strerror.
+std::string serial_error_text(std::int32_t status) {
+  switch (status) {
+    case kSerialReaderRunning:
+      return "The port's settings cannot change while its reader is running";
+    case kSerialNoMemory:
+      return "Not enough memory for the port's buffers or reader";
+    case kSerialReaderKilled:
+      return "The port's reader did not stop in time and was ended";
+    case kSerialShortWrite:
+      return "Not every byte could be written to the port";
+    case kSerialBadPort:
+      return "The port is not connected by this thread, or an argument is invalid";
+    default:
+      return platform_error_text(status);
+  }
+}
 
 std::string serial_open_advice(std::int32_t status) {
   if (status == EACCES || status == EPERM) {

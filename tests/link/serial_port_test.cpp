@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include <cerrno>
+#include <cstring>
 #include <future>
 #include <string>
 #include <thread>
@@ -88,6 +89,21 @@ TEST_F(SerialPortTest, BadPortArguments) {
 TEST_F(SerialPortTest, MissingDeviceGivesThePlatformError) {
   std::int32_t absent = 42;  // no COM42 link in the port folder
   EXPECT_EQ(SERIAL_CONNECT(&absent), ENOENT);
+}
+
+// The service's own codes share their numbers with errno values (1 EPERM,
+// 8 ENOEXEC, 12 ENOMEM, 29 ESPIPE, 87 EUSERS) but not their meaning: a
+// failed write must not read "Illegal seek". System errors keep the
+// system's words.
+TEST(SerialErrorText, OwnCodesInWordsOfTheirOwn) {
+  for (const std::int32_t own :
+       {kSerialReaderRunning, kSerialNoMemory, kSerialReaderKilled, kSerialShortWrite, kSerialBadPort}) {
+    const std::string text = serial_error_text(own);
+    EXPECT_FALSE(text.empty()) << own;
+    EXPECT_NE(text, std::strerror(own)) << own;
+  }
+  EXPECT_EQ(serial_error_text(ENOENT), std::strerror(ENOENT));
+  EXPECT_EQ(serial_error_text(EIO), std::strerror(EIO));
 }
 
 TEST_F(SerialPortTest, OtherThreadsCannotUseThePort) {
