@@ -55,6 +55,11 @@ TEST(FormatWrite, TableOfRecords) {
       // A format given as a template argument is stored once; the record is the same.
       {"stored format", [] { return write<"I6,1X,A1,2(1X,F4.1),'.'">({12, "M", 1.0, 2.5}); },
        "    12 M  1.0  2.5."},
+      // A negative float that rounds to zero keeps its sign in a stored
+      // format too; -0.0005f = -0.000500000023748... rounds away from zero.
+      {"stored format, negative values that round to zero",
+       [] { return write<"6F8.3">({-0.0004f, -0.0005f, -0.0006f, 0.0004f, 0.0005f, 0.0006f}); },
+       "  -0.000  -0.001  -0.001   0.000   0.001   0.001"},
       {"stored format appended", [] {
          std::string line = "ab";
          append<"I3,2X">(line, {7});
