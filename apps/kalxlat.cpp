@@ -6,11 +6,13 @@
 // default X); HEIGHT, when given, is the sensor height counted as set on the
 // command line. The options, anywhere after RAWFILE, add the GIS exports of
 // every survey file (NAME.csv, NAME.geojson) and the quick-look report
-// (RAWSTEM.html); they change none of the files of the TYPES. Exit status: 0
+// (RAWSTEM.html), made from the stations of the first transcription; they
+// change none of the files of the TYPES. Exit status: 0
 // when every transcription returned 0, else the first non-zero result code
 // (4 as well when an export could not be written); 64 for a wrong command
 // line.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,13 +74,15 @@ int main(int argc, char** argv) {
     height_set = true;
   }
 
+  std::optional<kal::SurveyExport> exports;
+  if (request.any()) exports.emplace(raw_name, request);
   std::int32_t first_failure = 0;
   for (const char letter : types) {
     if (letter == ' ') continue;
     const std::string_view type(&letter, 1);
     kal::put_line(">>>Transcribe to file type " + std::string(type));
     std::int32_t result = 0;
-    kal::KALXLATSUB(raw_name, type, sensor_height, height_set, result);
+    kal::KALXLATSUB(raw_name, type, sensor_height, height_set, result, exports ? exports->observer() : nullptr);
     if (result == 0) {
       kal::put_line("   Data  successfully transcribed!");
     } else {
@@ -86,9 +90,6 @@ int main(int argc, char** argv) {
       if (first_failure == 0) first_failure = result;
     }
   }
-  if (request.any() && !kal::export_survey(raw_name, request, sensor_height, height_set) &&
-      first_failure == 0) {
-    first_failure = kal::kXlatOutputOpen;
-  }
+  if (exports && !exports->finish() && first_failure == 0) first_failure = kal::kXlatOutputOpen;
   return first_failure;
 }

@@ -153,11 +153,14 @@ void SessionClose::transcribe_all() {
                .text(" as follows:")
                .str());
   upload_.raw().close();
+  ExportRequest report_only;
+  report_only.report = true;
+  SurveyExport report(upload_.raw_name(), report_only);
   for (const char letter : list) {
     const std::string_view type(&letter, 1);
     put_line(">>>Transcribe to file type " + std::string(type));
     std::int32_t result = kXlatOk;
-    KALXLATSUB(upload_.raw_name(), type, s_.sensor_height, s_.args_given, result);
+    KALXLATSUB(upload_.raw_name(), type, s_.sensor_height, s_.args_given, result, report.observer());
     if (result == kXlatOk) {
       put_line("   Data  successfully transcribed!");
     } else {
@@ -165,7 +168,7 @@ void SessionClose::transcribe_all() {
       if (exit_status_ == kExitOk) exit_status_ = kExitTranscriptionFailed;
     }
   }
-  write_quick_look_report(upload_.raw_name(), s_.sensor_height, s_.args_given);
+  report.finish();
 }
 
 }  // namespace kal

@@ -207,6 +207,7 @@ std::int32_t finish(Run& run, std::int32_t result) {
   close_output(run, run.cmt, keep_if(run.config.has_comments));
   // Data lost on the way to a kept file is no success.
   if (run.write_failed && result == kXlatOk) result = kXlatOutputOpen;
+  if (run.observer != nullptr) run.observer->run_ended(run, result);
   return result;
 }
 
@@ -236,22 +237,23 @@ std::int32_t transcribe(Run& run, std::string_view output_type, bool height_set)
   run.keep.end_of_input = false;
   run.line_no = 0;
   run.h_count = 0;
+  if (run.observer != nullptr) run.observer->records_begin(run);
   return finish(run, main_loop(run));
 }
 
 }  // namespace
-
-std::int32_t transcribe_run(Run& run, std::string_view output_type, bool height_set) {
-  return transcribe(run, output_type, height_set);
-}
-
 }  // namespace xlat
 
 void KALXLATSUB(std::string_view raw_name, std::string_view output_type, float& sensor_height,
                 bool& height_set, std::int32_t& result_code) {
+  KALXLATSUB(raw_name, output_type, sensor_height, height_set, result_code, nullptr);
+}
+
+void KALXLATSUB(std::string_view raw_name, std::string_view output_type, float& sensor_height,
+                bool& height_set, std::int32_t& result_code, xlat::RunObserver* observer) {
   xlat::Run run(xlat::persistent(), sensor_height);
-  run.keep.replies.clear();
   run.raw_name = std::string(trimmed(raw_name));
+  run.observer = observer;
   result_code = xlat::transcribe(run, output_type, height_set);
 }
 

@@ -22,10 +22,11 @@ void KALXLATSUB(std::string_view raw_name, std::string_view output_type, float& 
                 bool& height_set, std::int32_t& result_code);
 
 namespace xlat {
-struct Run;
-// The same transcription on a run prepared by the caller (its RAW name set,
-// an observer or discarded outputs chosen); returns the result code.
-std::int32_t transcribe_run(Run& run, std::string_view output_type, bool height_set);
+class RunObserver;
 }  // namespace xlat
+// The same, with `observer` (when not null) fed every survey file, comment
+// and station of the run as the RAW file is read.
+void KALXLATSUB(std::string_view raw_name, std::string_view output_type, float& sensor_height,
+                bool& height_set, std::int32_t& result_code, xlat::RunObserver* observer);
 
 }  // namespace kal

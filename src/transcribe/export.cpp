@@ -30,56 +30,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// ---- the silent pass ------------------------------------------------------------------
-
-// The console of the export pass: shows nothing and answers the prompts with
-// the replies the last transcription was given, then with the end of input.
-class ReplayConsole final : public ConsoleServices {
- public:
-  explicit ReplayConsole(const std::vector<std::string>& replies)
-      : replies_(replies.begin(), replies.end()) {}
-  bool key_waiting() override { return false; }
-  char get_key() override { return ' '; }
-  void sleep_ms(std::int32_t) override {}
-  void time_of_day(std::int16_t& h, std::int16_t& m, std::int16_t& s, std::int16_t& c) override {
-    h = m = s = c = 0;
-  }
-  void date_today(std::int16_t& y, std::int16_t& m, std::int16_t& d) override { y = m = d = 0; }
-  bool read_line(std::string& line) override {
-    if (replies_.empty()) return false;
-    line = replies_.front();
-    replies_.pop_front();
-    return true;
-  }
-  void write_line(std::string_view) override {}
-
- private:
-  std::deque<std::string> replies_;
-};
-
-// For the length of the pass: its console installed, the projection's
-// warnings muted, and the state kept between transcriptions put back
-// afterwards, so that the pass leaves no trace in later transcriptions.
-class SilentPass {
- public:
-  SilentPass()
-      : saved_(persistent()), replay_(saved_.replies), previous_(console()) {
-    set_console(&replay_);
-  }
-  ~SilentPass() {
-    set_console(&previous_);
-    persistent() = saved_;
-  }
-  SilentPass(const SilentPass&) = delete;
-  SilentPass& operator=(const SilentPass&) = delete;
-
- private:
-  const Persistent saved_;
-  ReplayConsole replay_;
-  ConsoleServices& previous_;
-  ProjectionWarningsMuted muted_;
-};
-
 // ---- rows ---------------------------------------------------------------------------------
 
 // One value of a row: empty, an integer, a number or a text.
@@ -302,6 +252,11 @@ GeometryColumns geometry_of(const Config& config) {
 
 std::string trimmed_text(std::string_view text) { return std::string(trimmed(text)); }
 
+// The rows are the stations of the XYZ output, whatever type the ridden
+// transcription writes: its stations are taken by the XYZ rule, and the
+// comment number follows the XYZ writer (set by a comment record, taken and
+// cleared by the next station the XYZ output writes, cleared by a file
+// header), not the chosen type's writer.
 class ExportObserver final : public RunObserver {
  public:
   ExportObserver(const ExportRequest& request, QuickLookReport& report)
@@ -309,6 +264,20 @@ class ExportObserver final : public RunObserver {
     file_.stem = "Default";
     file_.survey = "Default";
   }
+
+  void records_begin(const Run&) override { records_read_ = true; }
+
+  void run_ended(const Run& run, std::int32_t result) override {
+    finish_survey_file(run);
+    report_.instrument(trimmed(run.config.InstrumentId), trimmed(run.config.SerialNumber));
+    result_ = result;
+    lines_read_ = run.line_no;
+  }
+
+  // Whether a transcription read the RAW file's records through this observer.
+  bool records_read() const { return records_read_; }
+  std::int32_t result() const { return result_; }
+  std::int32_t lines_read() const { return lines_read_; }
 
   void survey_file_started(const Run& run) override {
     finish_survey_file(run);
@@ -318,6 +287,7 @@ class ExportObserver final : public RunObserver {
     file_.from_header = true;
     file_.geometry = geometry_of(run.config);
     comments_.fill(std::string());
+    comment_number_ = 0;
     stations_ = 0;
     without_fix_ = 0;
     report_.survey_file(file_);
@@ -325,13 +295,16 @@ class ExportObserver final : public RunObserver {
 
   void comment_read(const Run& run, std::string_view text) override {
     const std::int32_t slot = run.station.CommentNumber;
+    comment_number_ = slot;
     if (slot >= 1 && slot <= kCommentSlots) comments_[static_cast<std::size_t>(slot - 1)] = trimmed_text(text);
     const Station& s = run.station;
     report_.comment({file_.stem, s.Hour, s.Minute, s.Second, trimmed_text(text)});
   }
 
-  void station_written(Run& run, StationKind kind) override {
+  void station_completed(const Run& run, StationKind kind) override {
+    if (!type_writes(OutputType::X, run.config.GeometryCount, kind)) return;
     const StationRecord record = record_of(run, kind);
+    comment_number_ = 0;
     if (stations_ == 0) {
       file_.geometry = geometry_of(run.config);
       report_.survey_file(file_);
@@ -346,15 +319,12 @@ class ExportObserver final : public RunObserver {
     if (geojson_ && record.has_fix) geojson_->feature(row, record);
   }
 
-  // The end of the pass: the last survey file's exports are completed.
-  void finish(const Run& run) { finish_survey_file(run); }
-
   const std::vector<std::string>& lines() const { return lines_; }
   bool failed() const { return !problem_.empty(); }
   const std::string& problem() const { return problem_; }
 
  private:
-  StationRecord record_of(Run& run, StationKind kind) {
+  StationRecord record_of(const Run& run, StationKind kind) {
     const Station& s = run.station;
     const GpsState& gps = run.gps_state;
     StationRecord r;
@@ -375,10 +345,7 @@ class ExportObserver final : public RunObserver {
     r.fix = gps.fix;
     r.satellites = gps.satellites;
     r.hdop = gps.hdop;
-    if (r.has_fix) {
-      station_grid_position(run, r.easting, r.northing);
-      r.zone = zone_for_latitude(run.keep.utm_zone, gps.latitude);
-    }
+    if (r.has_fix) grid_position(run, r);
     r.geometries = kind == StationKind::Pklvt ? 1 : geometry_of(run.config).count;
     r.hc = s.HC;
     r.hi = s.HI;
@@ -388,8 +355,22 @@ class ExportObserver final : public RunObserver {
     r.temperature = s.Temperature;
     r.pitch = s.Pitch;
     r.roll = s.Roll;
-    r.comment = comment_of(run, s.CommentNumber);
+    r.comment = comment_of(run, comment_number_);
     return r;
+  }
+
+  // UTM in the zone the run keeps, or else in the zone of the first station
+  // with a fix, which the exports keep for themselves: the transcription's
+  // own zone and its projection warnings are the type's business alone.
+  void grid_position(const Run& run, StationRecord& r) {
+    if (run.keep.utm_zone != 0) zone_ = run.keep.utm_zone;
+    double latitude = r.latitude * 3600.0;
+    const double longitude = r.longitude * -3600.0;
+    std::int32_t zone = zone_for_latitude(zone_, r.latitude);
+    const ProjectionWarningsMuted muted;
+    LL2UTM(r.easting, r.northing, latitude, longitude, zone, kEllipsoidGrs80);
+    if (zone_ == 0) zone_ = zone;
+    r.zone = zone_for_latitude(zone_, r.latitude);
   }
 
   std::string comment_of(const Run& run, std::int32_t slot) const {
@@ -448,11 +429,21 @@ class ExportObserver final : public RunObserver {
   std::vector<std::string> names_;
   std::unique_ptr<CsvFile> csv_;
   std::unique_ptr<GeoJsonFile> geojson_;
+  std::int32_t comment_number_ = 0;  // as the XYZ writer holds it
+  std::int32_t zone_ = 0;
   std::int64_t stations_ = 0;
   std::int64_t without_fix_ = 0;
   std::vector<std::string> lines_;
   std::string problem_;
+  bool records_read_ = false;
+  std::int32_t result_ = kXlatOk;
+  std::int32_t lines_read_ = 0;
 };
+
+}  // namespace
+}  // namespace xlat
+
+namespace {
 
 std::string file_name_of(const std::string& path) {
   const auto slash = path.find_last_of("/\\");
@@ -460,7 +451,6 @@ std::string file_name_of(const std::string& path) {
 }
 
 }  // namespace
-}  // namespace xlat
 
 std::string report_path(std::string_view raw_name) {
   std::string path(trimmed(raw_name));
@@ -471,37 +461,41 @@ std::string report_path(std::string_view raw_name) {
   return path + ".html";
 }
 
-bool export_survey(std::string_view raw_name, const ExportRequest& request, float sensor_height,
-                   bool height_set) {
-  using namespace xlat;
-  QuickLookReport report(file_name_of(std::string(trimmed(raw_name))));
-  ExportObserver observer(request, report);
-  std::int32_t result = 0;
-  std::int32_t lines_read = 0;
-  {
-    const SilentPass silent;
-    float height = sensor_height;
-    Run run(persistent(), height);
-    run.raw_name = std::string(trimmed(raw_name));
-    run.observer = &observer;
-    run.discard_outputs = true;
-    result = transcribe_run(run, "X", height_set);
-    observer.finish(run);
-    lines_read = run.line_no;
-    report.instrument(trimmed(run.config.InstrumentId), trimmed(run.config.SerialNumber));
-  }
-  if (result == kXlatNoRawFile) {
-    put_line("*** No export: the RAW file cannot be read: " + std::string(trimmed(raw_name)));
+struct SurveyExport::State {
+  State(std::string raw, const ExportRequest& wanted)
+      : raw_name(std::move(raw)), request(wanted), report(file_name_of(raw_name)), observer(request, report) {}
+  std::string raw_name;
+  ExportRequest request;
+  xlat::QuickLookReport report;
+  xlat::ExportObserver observer;
+};
+
+SurveyExport::SurveyExport(std::string_view raw_name, const ExportRequest& request)
+    : state_(std::make_unique<State>(std::string(trimmed(raw_name)), request)) {}
+
+SurveyExport::~SurveyExport() = default;
+
+xlat::RunObserver* SurveyExport::observer() {
+  return state_->observer.records_read() ? nullptr : &state_->observer;
+}
+
+bool SurveyExport::finish() {
+  const xlat::ExportObserver& observer = state_->observer;
+  const std::string& raw_name = state_->raw_name;
+  if (!observer.records_read()) {
+    put_line(observer.result() == kXlatNoRawFile
+                 ? "*** No export: the RAW file cannot be read: " + raw_name
+                 : "*** No export: no transcription read the RAW file " + raw_name);
     return false;
   }
-  report.ended(result, lines_read);
+  state_->report.ended(observer.result(), observer.lines_read());
   for (const std::string& line : observer.lines()) put_line(line);
   bool ok = !observer.failed();
   if (!ok) put_line(observer.problem());
-  if (request.report) {
+  if (state_->request.report) {
     const std::string path = report_path(raw_name);
     std::string problem;
-    if (report.write(path, std::string(trimmed(raw_name)), problem)) {
+    if (state_->report.write(path, raw_name, problem)) {
       put_line("   Quick-look report: " + file_name_of(path));
     } else {
       put_line(problem);
@@ -509,12 +503,6 @@ bool export_survey(std::string_view raw_name, const ExportRequest& request, floa
     }
   }
   return ok;
-}
-
-void write_quick_look_report(std::string_view raw_name, float sensor_height, bool height_set) {
-  ExportRequest request;
-  request.report = true;
-  export_survey(raw_name, request, sensor_height, height_set);
 }
 
 }  // namespace kal

@@ -3,10 +3,15 @@
 // RAWSTEM.html for the whole RAW file.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace kal {
+
+namespace xlat {
+class RunObserver;
+}  // namespace xlat
 
 struct ExportRequest {
   bool csv = false;
@@ -15,18 +20,33 @@ struct ExportRequest {
   bool any() const { return csv || geojson || report; }
 };
 
-// Exports the RAW file `raw_name` after its transcriptions. One more pass of
-// type X reads it; it creates none of the X files, answers the prompts as
-// the last transcription of the process was answered and shows none of its
-// dialogue, so the files of the transcriptions and the console stay as they
-// were. The files go beside the RAW file; one console line names each.
-// False when an export could not be written.
-bool export_survey(std::string_view raw_name, const ExportRequest& request, float sensor_height,
-                   bool height_set);
+// The exports of one RAW file, made from the stations of a transcription
+// the run makes anyway: no reading of the RAW file of their own. Their rows
+// are the stations of the XYZ output, whatever the type transcribed.
+//
+//   SurveyExport exports(raw, request);
+//   for each type: KALXLATSUB(raw, type, ..., result, exports.observer());
+//   exports.finish();
+class SurveyExport {
+ public:
+  SurveyExport(std::string_view raw_name, const ExportRequest& request);
+  ~SurveyExport();
+  SurveyExport(const SurveyExport&) = delete;
+  SurveyExport& operator=(const SurveyExport&) = delete;
 
-// After the transcriptions of an upload: the quick-look report and one line
-// naming it.
-void write_quick_look_report(std::string_view raw_name, float sensor_height, bool height_set);
+  // The observer to give the next transcription; null once one of them has
+  // read the RAW file's records through it (a call that could not open its
+  // files reads none, and the next call is taken instead).
+  xlat::RunObserver* observer();
+  // After the transcriptions: the files completed and named on the console,
+  // the report written. False (with a line saying why) when an export could
+  // not be written or no transcription read the RAW file.
+  bool finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // RAWSTEM.html: the RAW file's path with ".html" for its extension.
 std::string report_path(std::string_view raw_name);

@@ -56,15 +56,6 @@ bool OutputFile::open(const std::string& path, bool binary) {
   return true;
 }
 
-void OutputFile::open_discarding(const std::string& path) {
-  if (is_open()) close(Disposition::keep);
-  discarding_ = true;
-  path_ = path;
-  lines_ = 0;
-  bytes_ = 0;
-  failed_ = false;
-}
-
 void OutputFile::flush() {
   if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, file_) != used_) failed_ = true;
   used_ = 0;
@@ -81,30 +72,20 @@ void OutputFile::put(std::string_view bytes) {
 }
 
 void OutputFile::write_line(std::string_view line) {
-  if (file_ == nullptr) {
-    if (!discarding_) return;
-  } else {
-    put(line);
-    put("\n");
-  }
+  if (file_ == nullptr) return;
+  put(line);
+  put("\n");
   ++lines_;
   bytes_ += static_cast<std::int64_t>(line.size()) + 1;
 }
 
 void OutputFile::write_bytes(const void* data, std::size_t size) {
-  if (file_ == nullptr) {
-    if (!discarding_) return;
-  } else {
-    put(std::string_view(static_cast<const char*>(data), size));
-  }
+  if (file_ == nullptr) return;
+  put(std::string_view(static_cast<const char*>(data), size));
   bytes_ += static_cast<std::int64_t>(size);
 }
 
 bool OutputFile::close(Disposition disposition) {
-  if (discarding_) {
-    discarding_ = false;
-    return true;
-  }
   if (file_ == nullptr) return true;
   flush();
   bool ok = !failed_ && std::ferror(file_) == 0;
@@ -281,10 +262,6 @@ bool open_output(Run& run, OutputFile& file, const std::string& name, bool binar
     report_open_error(run);
     return false;
   }
-  if (run.discard_outputs) {
-    file.open_discarding(path);
-    return true;
-  }
   if (!file.open(path, binary)) {
     report_open_error(run);
     return false;
@@ -306,7 +283,6 @@ template <class T, class Reader>
 bool read_reply_with(T& value, Reader reader) {
   std::string reply;
   while (console().read_line(reply)) {
-    persistent().replies.push_back(reply);
     switch (reader(reply, value)) {
       case fmt::FreeRead::value:
       case fmt::FreeRead::keep:

@@ -46,9 +46,6 @@ struct Persistent {
   std::vector<double> fix_latitude;
   std::vector<double> fix_longitude;
   std::vector<float> fix_altitude;
-  // The operator's replies to the prompts of the last call, in order: a
-  // later pass over the same RAW file (the exports) answers alike.
-  std::vector<std::string> replies;
 };
 
 Persistent& persistent();
@@ -154,9 +151,7 @@ class OutputFile {
   ~OutputFile();
 
   bool open(const std::string& path, bool binary = false);
-  // Open without a file: lines are counted, nothing is written or created.
-  void open_discarding(const std::string& path);
-  bool is_open() const { return file_ != nullptr || discarding_; }
+  bool is_open() const { return file_ != nullptr; }
   const std::string& path() const { return path_; }
   std::int64_t lines() const { return lines_; }
   std::int64_t bytes() const { return bytes_; }
@@ -177,7 +172,6 @@ class OutputFile {
   std::int64_t lines_ = 0;
   std::int64_t bytes_ = 0;
   bool failed_ = false;
-  bool discarding_ = false;
 };
 
 // The RAW file, read line by line through one buffer of fixed size: each
@@ -236,16 +230,23 @@ void load_record(std::string& line, std::string_view raw);
 
 struct Run;
 
-// Sees what a pass writes, for the exports made beside the survey formats.
+// A consumer of the run's stream besides the type's own writer (the
+// exports): it sees every survey file, comment and station as the one
+// reading of the RAW file decodes them, whatever the output type writes.
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
+  // The pre-pass is over; the main loop starts reading records.
+  virtual void records_begin(const Run& run) = 0;
   // A file header opened the files of a new survey file (run.base_name).
   virtual void survey_file_started(const Run& run) = 0;
   // A comment record was read; `text` as the record holds it.
   virtual void comment_read(const Run& run, std::string_view text) = 0;
-  // The writer wrote a line for the station completed by `kind`.
-  virtual void station_written(Run& run, StationKind kind) = 0;
+  // A record completed the station `run.station` (before the type's writer
+  // decides whether it writes a line for it).
+  virtual void station_completed(const Run& run, StationKind kind) = 0;
+  // The run ended with `result` (every file closed).
+  virtual void run_ended(const Run& run, std::int32_t result) = 0;
 };
 
 struct Run {
@@ -283,7 +284,6 @@ struct Run {
   std::int64_t dat_records = 0;
 
   RunObserver* observer = nullptr;
-  bool discard_outputs = false;  // open every output without creating a file
 
   bool write_failed = false;  // a kept output lost data
   std::int32_t xyx_count = 0;

@@ -325,10 +325,11 @@ void write_ice(Run& run, std::string& line) {
   write_dat_record(run);
 }
 
-// Whether the chosen type writes a line for a station completed by `kind`.
-bool type_writes(const Run& run, StationKind kind) {
-  const bool single = run.config.GeometryCount == 1;
-  switch (run.type) {
+}  // namespace
+
+bool type_writes(OutputType type, std::int32_t geometry_count, StationKind kind) {
+  const bool single = geometry_count == 1;
+  switch (type) {
     case OutputType::X:
     case OutputType::G:
     case OutputType::L:
@@ -347,8 +348,6 @@ bool type_writes(const Run& run, StationKind kind) {
   return false;
 }
 
-}  // namespace
-
 void station_grid_position(Run& run, double& easting, double& northing) {
   const GpsState& gps = run.gps_state;
   if (gps.latitude == 0.0 || gps.longitude == 0.0) {
@@ -366,7 +365,8 @@ void station_grid_position(Run& run, double& easting, double& northing) {
 }
 
 Stop write_station(Run& run, StationKind kind) {
-  if (!type_writes(run, kind)) return std::nullopt;
+  if (run.observer != nullptr) run.observer->station_completed(run, kind);
+  if (!type_writes(run.type, run.config.GeometryCount, kind)) return std::nullopt;
   static thread_local std::string line;
   switch (run.type) {
     case OutputType::X:
@@ -396,7 +396,6 @@ Stop write_station(Run& run, StationKind kind) {
     case OutputType::R:
       return std::nullopt;
   }
-  if (run.observer != nullptr) run.observer->station_written(run, kind);
   // A written station is worth keeping, whatever file header follows; its
   // comment number belongs to this line only.
   run.output_used = true;

@@ -13,6 +13,10 @@ namespace kal::xlat {
 // the SDF description cannot be opened (result 4).
 Stop write_station(Run& run, StationKind kind);
 
+// Whether `type` writes a line for a station completed by `kind` on an
+// instrument of `geometry_count` geometries.
+bool type_writes(OutputType type, std::int32_t geometry_count, StationKind kind);
+
 // Easting and northing of the station: UTM in the kept zone when the station
 // has a position, else the line and station numbers.
 void station_grid_position(Run& run, double& easting, double& northing);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -193,6 +194,70 @@ TEST(XlatExport, PromptsAnsweredAsTheTranscriptionWas) {
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(read_csv(dir.file("Default.csv"))[0][16], "HC_2.0m");
   expect_agreement(dir, "Default", "Default.SAN");
+}
+
+// A two-geometry instrument (length code 21): a T$ record completes a
+// station that only the X$ record after it puts into the XYZ output, while
+// types D and I write other stations (D the T$ ones, I the I$ ones) and so
+// clear the comment number at other records. The exports keep the XYZ
+// stations with the XYZ output's comments.
+TEST(XlatExport, RowsFollowTheXyzOutputWhateverTheTypes) {
+  const Lines raw = {
+      header_rec("100000", "TWO", "261208", "21"),
+      c_rec("100001", "First"),
+      t58("100002", 1, "CONV", {0, 0, 100, 200, 300, 400}),
+      x_rec("100002", {{500, 600, 700, 800}}),
+      "I$100003   25 -15  35 12345  3 12345   250  7500",
+      c_rec("100004", "Second"),
+      t58("100005", 2, "CONV", {0, 0, 110, 210, 310, 410}),
+      x_rec("100005", {{510, 610, 710, 810}}),
+  };
+  for (const std::string types : {"X", "D", "I", "R", "DX"}) {
+    TempDir dir;
+    write_file(dir.file("in.RAW"), raw_text(raw));
+    ASSERT_EQ(run_kalxlat(dir.path(), {"in.RAW", types, "--csv"}).status, 0) << types;
+    const Records csv = read_csv(dir.file("TWO.csv"));
+    ASSERT_EQ(csv.size(), 3u) << types;  // the heading and the two X$ stations
+    // Station 1: geometry 1 from the T$ record (HC 10, HI 2), geometry 2
+    // from the X$ record (HC 50, HI 6).
+    EXPECT_EQ(csv[1][column(csv, "station")], "1") << types;
+    EXPECT_EQ(csv[1][column(csv, "HC_1.0m")], "10") << types;
+    EXPECT_EQ(csv[1][column(csv, "HC_2.0m")], "50") << types;
+    EXPECT_EQ(csv[1][column(csv, "HI_2.0m")], "6") << types;
+    EXPECT_EQ(csv[1][column(csv, "comment")], "First") << types;
+    EXPECT_EQ(csv[2][column(csv, "station")], "2") << types;
+    EXPECT_EQ(csv[2][column(csv, "comment")], "Second") << types;
+  }
+}
+
+// Bytes kalxlat reads from in.RAW in `dir` with `args`, counted by strace;
+// -1 when strace cannot trace here.
+long raw_bytes_read(const TempDir& dir, const std::string& args) {
+  const std::string log = dir.file("strace.txt");
+  const std::string command = "cd '" + dir.path() + "' && /usr/bin/strace -f -y -e trace=read -o '" + log +
+                              "' '" + kalxlat_path() + "' in.RAW " + args + " </dev/null >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0 || !file_exists(log)) return -1;
+  long bytes = 0;
+  for (const std::string& call : read_lines(log)) {
+    if (call.find("/in.RAW>") == std::string::npos) continue;
+    const auto equals = call.rfind("= ");
+    if (equals != std::string::npos) bytes += std::stol(call.substr(equals + 2));
+  }
+  std::remove(log.c_str());
+  return bytes;
+}
+
+// The exports take their stations from the transcription the run makes
+// anyway: the RAW file is read exactly as much with them as without.
+TEST(XlatExport, ExportsReadNoMoreOfTheRawFile) {
+  TempDir dir;
+  write_file(dir.file("in.RAW"), raw_text(survey()));
+  const long size = static_cast<long>(read_file(dir.file("in.RAW")).size());
+  const long plain = raw_bytes_read(dir, "X");
+  if (plain < 0) GTEST_SKIP() << "strace cannot trace here";
+  EXPECT_EQ(plain, 2 * size);  // the GPS pre-pass, then the main loop
+  EXPECT_EQ(raw_bytes_read(dir, "X --csv --geojson --report"), plain);
+  EXPECT_EQ(raw_bytes_read(dir, "DS --csv"), raw_bytes_read(dir, "DS"));
 }
 
 // The CSV holds the X output's stations whatever the types.

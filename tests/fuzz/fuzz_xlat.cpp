@@ -33,16 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream out(raw, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
+  kal::ExportRequest all;
+  all.csv = all.geojson = all.report = true;
+  kal::SurveyExport exports(raw.string(), all);
   for (const char* type : {"X", "G", "D", "L", "S", "P", "I", "R"}) {
     float height = 0.4f;
     bool height_set = true;
     std::int32_t result = -1;
-    kal::KALXLATSUB(raw.string(), type, height, height_set, result);
+    kal::KALXLATSUB(raw.string(), type, height, height_set, result, exports.observer());
     if (result < 0 || result > 5) std::abort();
   }
-  kal::ExportRequest all;
-  all.csv = all.geojson = all.report = true;
-  kal::export_survey(raw.string(), all, 0.4f, true);
+  exports.finish();
   // Nothing may escape the folder: its parent holds only the run folder.
   // (The projection's diagnostics file fort.99 goes to the working folder.)
   for (const auto& entry : fs::directory_iterator(root.parent_path())) {
