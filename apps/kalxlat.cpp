@@ -76,13 +76,15 @@ int main(int argc, char** argv) {
 
   std::optional<kal::SurveyExport> exports;
   if (request.any()) exports.emplace(raw_name, request);
+  kal::xlat::Persistent kept;  // from one transcription of the RAW file to the next
   std::int32_t first_failure = 0;
   for (const char letter : types) {
     if (letter == ' ') continue;
     const std::string_view type(&letter, 1);
     kal::put_line(">>>Transcribe to file type " + std::string(type));
     std::int32_t result = 0;
-    kal::KALXLATSUB(raw_name, type, sensor_height, height_set, result, exports ? exports->observer() : nullptr);
+    kal::KALXLATSUB(raw_name, type, sensor_height, height_set, result, kept,
+                    exports ? exports->observer() : nullptr);
     if (result == 0) {
       kal::put_line("   Data  successfully transcribed!");
     } else {

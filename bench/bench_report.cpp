@@ -118,12 +118,12 @@ void BM_Export(benchmark::State& state, bool report, bool gis) {
   // The exports ride on the XYZ transcription, as `kalxlat RAW X --csv
   // --geojson --report` makes them.
   for (auto _ : state) {
-    kal::xlat::reset_persistent_state();
+    kal::xlat::Persistent kept;
     kal::SurveyExport exports(raw, request);
     float height = 0.2f;
     bool height_set = true;
     std::int32_t result = 0;
-    kal::KALXLATSUB(raw, "X", height, height_set, result, exports.observer());
+    kal::KALXLATSUB(raw, "X", height, height_set, result, kept, exports.observer());
     ok = exports.finish() && result == 0 && ok;
   }
   kal::set_console(nullptr);

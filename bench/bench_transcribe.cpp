@@ -178,10 +178,10 @@ void BM_Transcribe(benchmark::State& state, const char* type, Kind kind) {
   kal::set_console(&silent);
   std::int32_t result = 0;
   for (auto _ : state) {
-    kal::xlat::reset_persistent_state();  // every call runs the GPS pre-pass
+    kal::xlat::Persistent kept;  // fresh: every call runs the GPS pre-pass
     float height = 0.2f;
     bool height_set = true;
-    kal::KALXLATSUB(raw, type, height, height_set, result);
+    kal::KALXLATSUB(raw, type, height, height_set, result, kept);
   }
   kal::set_console(nullptr);
   if (result != 0) state.SkipWithError("transcription failed");

@@ -8,7 +8,7 @@
 #include "common/format.h"
 #include "link/console.h"
 #include "link/instrument_protocol.h"
-#include "session/session.h"
+#include "session/exit_codes.h"
 #include "transcribe/driver.h"
 #include "transcribe/export.h"
 
@@ -156,11 +156,12 @@ void SessionClose::transcribe_all() {
   ExportRequest report_only;
   report_only.report = true;
   SurveyExport report(upload_.raw_name(), report_only);
+  xlat::Persistent kept;  // from one transcription of the RAW file to the next
   for (const char letter : list) {
     const std::string_view type(&letter, 1);
     put_line(">>>Transcribe to file type " + std::string(type));
     std::int32_t result = kXlatOk;
-    KALXLATSUB(upload_.raw_name(), type, s_.sensor_height, s_.args_given, result, report.observer());
+    KALXLATSUB(upload_.raw_name(), type, s_.sensor_height, s_.args_given, result, kept, report.observer());
     if (result == kXlatOk) {
       put_line("   Data  successfully transcribed!");
     } else {

@@ -245,13 +245,9 @@ std::int32_t transcribe(Run& run, std::string_view output_type, bool height_set)
 }  // namespace xlat
 
 void KALXLATSUB(std::string_view raw_name, std::string_view output_type, float& sensor_height,
-                bool& height_set, std::int32_t& result_code) {
-  KALXLATSUB(raw_name, output_type, sensor_height, height_set, result_code, nullptr);
-}
-
-void KALXLATSUB(std::string_view raw_name, std::string_view output_type, float& sensor_height,
-                bool& height_set, std::int32_t& result_code, xlat::RunObserver* observer) {
-  xlat::Run run(xlat::persistent(), sensor_height);
+                bool& height_set, std::int32_t& result_code, xlat::Persistent& kept,
+                xlat::RunObserver* observer) {
+  xlat::Run run(kept, sensor_height);
   run.raw_name = std::string(trimmed(raw_name));
   run.observer = observer;
   result_code = xlat::transcribe(run, output_type, height_set);

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -16,10 +15,10 @@
 #include "common/fixed_text.h"
 #include "geodesy/ll2utm.h"
 #include "link/console.h"
-#include "transcribe/driver.h"
 #include "transcribe/export_text.h"
 #include "transcribe/gps_prepass.h"
 #include "transcribe/report.h"
+#include "transcribe/result_codes.h"
 #include "transcribe/station_record.h"
 #include "transcribe/transcribe_state.h"
 #include "transcribe/writers.h"

@@ -25,15 +25,6 @@ bool same_file(const std::string& path, const std::string& other) {
 
 }  // namespace
 
-// ---- persistent state ------------------------------------------------------------
-
-Persistent& persistent() {
-  static Persistent state;
-  return state;
-}
-
-void reset_persistent_state() { persistent() = Persistent{}; }
-
 // ---- OutputFile ---------------------------------------------------------------------
 
 OutputFile::~OutputFile() {

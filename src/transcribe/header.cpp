@@ -5,7 +5,7 @@
 #include "common/fixed_text.h"
 #include "common/format.h"
 #include "link/console.h"
-#include "transcribe/driver.h"
+#include "transcribe/result_codes.h"
 
 namespace kal::xlat {
 namespace {

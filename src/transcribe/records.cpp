@@ -7,9 +7,9 @@
 #include "common/format.h"
 #include "geodesy/read_gpgga.h"
 #include "link/console.h"
-#include "transcribe/driver.h"
 #include "transcribe/gps_prepass.h"
 #include "transcribe/header.h"
+#include "transcribe/result_codes.h"
 #include "transcribe/writers.h"
 
 namespace kal::xlat {
@@ -472,7 +472,7 @@ void handle_gps(Run& run) {
                gps.altitude);
     // The sentence as the receiver sent it, from its talker ID on (one
     // buffer for every record: no allocation per sentence).
-    static thread_local std::string out;
+    std::string& out = run.buffers.sentence;
     out.assign(1, '$').append(gps.text);
     write_gps_line(run, out);
   } else {

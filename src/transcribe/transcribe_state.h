@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "transcribe/persistent.h"
+
 namespace kal::xlat {
 
 // ---- constants ---------------------------------------------------------------
@@ -35,23 +37,6 @@ enum class OutputType { X, G, D, L, S, P, I, R };
 
 // The record that completed a station: the writers' layouts depend on it.
 enum class StationKind { T, D, X, N, Pklvt, I };
-
-// ---- persistent across calls ---------------------------------------------------
-
-struct Persistent {
-  std::int32_t utm_zone = 0;       // chosen once per process; 0: not yet
-  bool end_of_input = false;       // the last call ended at the end of its RAW file
-  bool ref_seen = false;           // an R$ record was met: keep the RAW-record copy
-  std::int32_t out_name_len = 0;   // 0 until the first file header of the process
-  std::vector<double> fix_latitude;
-  std::vector<double> fix_longitude;
-  std::vector<float> fix_altitude;
-};
-
-Persistent& persistent();
-// Back to the state at the start of the process (tests run many transcriptions
-// in one process).
-void reset_persistent_state();
 
 // ---- configuration from the RAW header -------------------------------------------
 
@@ -135,6 +120,21 @@ struct RefState {
   std::int32_t pair_count = 0;
   bool pair_complete = false;
   bool pair_mode = false;
+};
+
+// Buffers the writers reuse from one line to the next (no allocation per
+// line), and the text of the GPS fields last written with the values it
+// shows: those fields change only with a G$ record, and several stations lie
+// between two.
+struct LineBuffers {
+  std::string line;
+  std::string sentence;
+  struct GpsFields {
+    std::int32_t time = 0, fix = 0;
+    double latitude = 0.0, longitude = 0.0;
+    float altitude = 0.0f;
+    std::string text;
+  } gps_fields;
 };
 
 // ---- files -------------------------------------------------------------------------
@@ -296,6 +296,7 @@ struct Run {
   Station station;
   GpsState gps_state;
   RefState ref;
+  mutable LineBuffers buffers;  // reused text, not state: kept out of the writers' inputs
 };
 
 // ---- shared helpers ------------------------------------------------------------------

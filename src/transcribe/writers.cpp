@@ -8,8 +8,8 @@
 #include "common/format.h"
 #include "geodesy/ll2utm.h"
 #include "link/console.h"
-#include "transcribe/driver.h"
 #include "transcribe/gps_prepass.h"
+#include "transcribe/result_codes.h"
 
 namespace kal::xlat {
 namespace {
@@ -114,14 +114,7 @@ void append_time_fields(std::string& line, const Station& s, TimeFields time) {
 // several stations lie between two, so the text of the last values is kept
 // and written again while the values stay the same (equal values give the
 // same text; -0.0 and 0.0 too, and a NaN is never equal: it is written anew).
-void append_gps_fields(std::string& line, const GpsState& gps) {
-  struct Written {
-    std::int32_t time = 0, fix = 0;
-    double latitude = 0.0, longitude = 0.0;
-    float altitude = 0.0f;
-    std::string text;
-  };
-  static thread_local Written last;
+void append_gps_fields(std::string& line, const GpsState& gps, LineBuffers::GpsFields& last) {
   if (last.text.empty() || last.time != gps.time || last.fix != gps.fix || last.latitude != gps.latitude ||
       last.longitude != gps.longitude || last.altitude != gps.altitude) {
     last.time = gps.time;
@@ -148,7 +141,7 @@ void append_tail(std::string& line, const Run& run, const Variant& v) {
   } else {
     fmt::append<"2F7.2">(line, {s.Pitch, s.Roll});
   }
-  append_gps_fields(line, run.gps_state);
+  append_gps_fields(line, run.gps_state, run.buffers.gps_fields);
 }
 
 // ---- main output lines ---------------------------------------------------------------
@@ -367,7 +360,7 @@ void station_grid_position(Run& run, double& easting, double& northing) {
 Stop write_station(Run& run, StationKind kind) {
   if (run.observer != nullptr) run.observer->station_completed(run, kind);
   if (!type_writes(run.type, run.config.GeometryCount, kind)) return std::nullopt;
-  static thread_local std::string line;
+  std::string& line = run.buffers.line;
   switch (run.type) {
     case OutputType::X:
       build_xyz_line(line, run, xyz_variant(kind));

@@ -36,11 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kal::ExportRequest all;
   all.csv = all.geojson = all.report = true;
   kal::SurveyExport exports(raw.string(), all);
+  kal::xlat::Persistent kept;
   for (const char* type : {"X", "G", "D", "L", "S", "P", "I", "R"}) {
     float height = 0.4f;
     bool height_set = true;
     std::int32_t result = -1;
-    kal::KALXLATSUB(raw.string(), type, height, height_set, result, exports.observer());
+    kal::KALXLATSUB(raw.string(), type, height, height_set, result, kept, exports.observer());
     if (result < 0 || result > 5) std::abort();
   }
   exports.finish();

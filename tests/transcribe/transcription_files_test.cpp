@@ -419,11 +419,11 @@ TEST(TranscribeDriver, RepeatedSurveyNamesNeverOverwrite) {
 TEST(TranscribeDriver, ResultCodes) {
   {
     test::FakeConsole console;
-    reset_persistent_state();
+    Persistent kept;
     float height = 0.2f;
     bool set = false;
     std::int32_t result = -1;
-    KALXLATSUB("/nonexistent/folder/x.RAW", "X", height, set, result);
+    KALXLATSUB("/nonexistent/folder/x.RAW", "X", height, set, result, kept);
     EXPECT_EQ(result, 3);
   }
   const Transcription bad_type({kT1}, "q");
@@ -438,11 +438,11 @@ TEST(TranscribeDriver, ResultCodes) {
     test::TempDir folder;
     ASSERT_TRUE(folder.ready());
     std::filesystem::create_directory(folder.file("sub"));
-    reset_persistent_state();
+    Persistent kept;
     float height = 0.2f;
     bool set = true;
     std::int32_t result = -1;
-    KALXLATSUB(folder.file("sub/"), "X", height, set, result);
+    KALXLATSUB(folder.file("sub/"), "X", height, set, result, kept);
 #ifdef _WIN32
     EXPECT_EQ(result, 3);  // Windows does not open a folder as a file at all
 #else
@@ -466,11 +466,11 @@ TEST(TranscribeDriver, ResultCodes) {
     test::write_file(folder.file("in.RAW"),
                      test::join_lines(std::vector<std::string>(static_cast<std::size_t>(stations), kT1)));
     std::filesystem::create_symlink("/dev/full", folder.file("Default.xyz"));
-    reset_persistent_state();
+    Persistent kept;
     float height = 0.2f;
     bool set = true;
     std::int32_t result = -1;
-    KALXLATSUB(folder.file("in.RAW"), "X", height, set, result);
+    KALXLATSUB(folder.file("in.RAW"), "X", height, set, result, kept);
     EXPECT_EQ(result, 4);
     EXPECT_EQ(console.count("*** Write error on output file=" + folder.file("Default.xyz")), 1) << console.dump();
   }
@@ -534,7 +534,7 @@ TEST(TranscribeAux, AuxiliaryLines) {
 
 // The second call of a process skips the pre-pass and keeps the zone.
 TEST(TranscribeGps, SecondCallKeepsTheZone) {
-  reset_persistent_state();
+  Persistent kept;
   test::TempDir folder;
   ASSERT_TRUE(folder.ready());
   test::write_file(folder.file("in.RAW"), test::join_lines({g_rec(kGga45N75W), kT1}));
@@ -542,7 +542,7 @@ TEST(TranscribeGps, SecondCallKeepsTheZone) {
   float height = 0.2f;
   bool set = true;
   std::int32_t result = -1;
-  KALXLATSUB(folder.file("in.RAW"), "X", height, set, result);
+  KALXLATSUB(folder.file("in.RAW"), "X", height, set, result, kept);
   EXPECT_EQ(result, 0);
   const auto mean_lines = [&] {
     int n = 0;
@@ -550,14 +550,13 @@ TEST(TranscribeGps, SecondCallKeepsTheZone) {
     return n;
   };
   EXPECT_EQ(mean_lines(), 1);
-  KALXLATSUB(folder.file("in.RAW"), "S", height, set, result);
+  KALXLATSUB(folder.file("in.RAW"), "S", height, set, result, kept);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(mean_lines(), 1);
-  EXPECT_EQ(persistent().utm_zone, 18);
+  EXPECT_EQ(kept.utm_zone, 18);
   const Lines san = test::read_lines(folder.file("Default.SAN"));
   ASSERT_EQ(san.size(), 2u);
   EXPECT_EQ(san[1].substr(0, 25), "    500000.0    4982950.4");
-  reset_persistent_state();
 }
 
 // Only the first 50,000 GGA fixes are averaged; every sentence still
@@ -568,9 +567,8 @@ TEST(TranscribeGps, FixArraysHoldTheFirst50000) {
   for (int i = 0; i < 10; ++i) raw.push_back(g_rec(far));
   const Transcription t(raw, "R");
   EXPECT_EQ(t.result, 0);
-  EXPECT_EQ(persistent().utm_zone, 18);  // 45 N 75 W, not pulled towards 10 N 1 E
+  EXPECT_EQ(t.kept.utm_zone, 18);  // 45 N 75 W, not pulled towards 10 N 1 E
   EXPECT_EQ(t.lines("DEFAULT.GPS").size(), static_cast<std::size_t>(kMaxFixes + 10));
-  reset_persistent_state();
 }
 
 }  // namespace

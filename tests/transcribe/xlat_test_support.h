@@ -103,6 +103,7 @@ struct Transcription {
   TempDir folder{"xlat_unit"};
   std::int32_t result = -1;
   float height = 0.2f;
+  Persistent kept;  // what the call leaves for a next one
   std::vector<std::string> console;
 
   Transcription(const std::vector<std::string>& raw, std::string_view type,
@@ -111,12 +112,11 @@ struct Transcription {
       ADD_FAILURE() << "no temporary folder";
       return;
     }
-    reset_persistent_state();
     write_file(folder.file("in.RAW"), join_lines(raw));
     FakeConsole scripted;
     scripted.typed.assign(replies.begin(), replies.end());
     height = given;
-    KALXLATSUB(folder.file("in.RAW"), type, height, height_set, result);
+    KALXLATSUB(folder.file("in.RAW"), type, height, height_set, result, kept);
     console = scripted.lines;
   }
   std::vector<std::string> lines(std::string_view name) const { return read_lines(folder.file(name)); }
