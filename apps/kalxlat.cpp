@@ -19,9 +19,9 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
+#include "export/export.h"
 #include "link/console.h"
 #include "transcribe/driver.h"
-#include "transcribe/export.h"
 
 namespace {
 

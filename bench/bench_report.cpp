@@ -17,9 +17,9 @@
 #include <string>
 
 #include "bench_support.h"
+#include "export/export.h"
 #include "link/console.h"
 #include "transcribe/driver.h"
-#include "transcribe/export.h"
 #include "transcribe/transcribe_state.h"
 
 namespace {

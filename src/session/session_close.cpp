@@ -6,11 +6,11 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
+#include "export/export.h"
 #include "link/console.h"
 #include "link/instrument_protocol.h"
 #include "session/exit_codes.h"
 #include "transcribe/driver.h"
-#include "transcribe/export.h"
 
 namespace kal {
 namespace {

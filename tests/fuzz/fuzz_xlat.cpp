@@ -9,10 +9,10 @@
 #include <fstream>
 #include <string>
 
+#include "export/export.h"
 #include "support/fake_console.h"
 #include "support/temp_dir.h"
 #include "transcribe/driver.h"
-#include "transcribe/export.h"
 
 namespace fs = std::filesystem;
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "transcribe/export_text.h"
+#include "export/export_text.h"
 
 namespace kal::xlat {
 namespace {

@@ -1,4 +1,4 @@
-#include "transcribe/export.h"
+#include "export/export.h"
 
 #include <array>
 #include <cmath>
@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "common/fixed_text.h"
+#include "export/export_text.h"
+#include "export/report.h"
+#include "export/station_record.h"
 #include "geodesy/ll2utm.h"
 #include "link/console.h"
-#include "transcribe/export_text.h"
 #include "transcribe/gps_prepass.h"
-#include "transcribe/report.h"
 #include "transcribe/result_codes.h"
-#include "transcribe/station_record.h"
 #include "transcribe/transcribe_state.h"
 #include "transcribe/writers.h"
 

@@ -1,4 +1,4 @@
-#include "transcribe/export_text.h"
+#include "export/export_text.h"
 
 #include <charconv>
 #include <cmath>

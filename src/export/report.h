@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "transcribe/station_record.h"
+#include "export/station_record.h"
 
 namespace kal::xlat {
 

@@ -1,4 +1,4 @@
-#include "transcribe/report.h"
+#include "export/report.h"
 
 #include <algorithm>
 #include <array>
@@ -12,8 +12,8 @@
 #include <system_error>
 #include <vector>
 
-#include "transcribe/export_text.h"
-#include "transcribe/svg.h"
+#include "export/export_text.h"
+#include "export/svg.h"
 
 namespace kal::xlat {
 namespace {

@@ -1,4 +1,4 @@
-#include "transcribe/svg.h"
+#include "export/svg.h"
 
 #include <cmath>
 #include <cstdio>
