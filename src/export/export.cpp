@@ -3,7 +3,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -51,28 +50,9 @@ Cell text(std::string v) {
   return {Cell::Kind::text, 0, 0.0, as_utf8(v)};
 }
 
-std::string zero_filled(std::int32_t v, int width = 2) {
-  std::string digits = std::to_string(v);
-  if (v >= 0 && static_cast<int>(digits.size()) < width) {
-    digits.insert(0, static_cast<std::size_t>(width) - digits.size(), '0');
-  }
-  return digits;
-}
-
 std::string time_text(const StationRecord& s) {
   return zero_filled(s.hour) + ":" + zero_filled(s.minute) + ":" + zero_filled(s.second) + "." +
          zero_filled(s.millisecond, 3);
-}
-
-std::string spacing_text(float spacing) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(spacing));
-  return text;
-}
-
-std::string zone_text(std::int32_t zone) {
-  if (zone == 0) return {};
-  return std::to_string(zone < 0 ? -zone : zone) + (zone < 0 ? "S" : "N");
 }
 
 std::string mark_text(char mark) { return mark == ' ' ? std::string() : std::string(1, mark); }
@@ -83,12 +63,10 @@ std::vector<std::string> column_names(const GeometryColumns& geometry) {
                                     "fix",     "satellites", "hdop",      "easting",   "northing",
                                     "utm_zone"};
   for (int g = 0; g < geometry.count; ++g) {
-    const std::string hcp = spacing_text(geometry.hcp[static_cast<std::size_t>(g)]);
-    const std::string prp = spacing_text(geometry.prp[static_cast<std::size_t>(g)]);
-    names.push_back("HC_" + hcp + "m");
-    names.push_back("HI_" + hcp + "m");
-    names.push_back("PC_" + prp + "m");
-    names.push_back("PI_" + prp + "m");
+    const float hcp = geometry.hcp[static_cast<std::size_t>(g)];
+    const float prp = geometry.prp[static_cast<std::size_t>(g)];
+    for (const char* channel : {"HC", "HI"}) names.push_back(channel_name(channel, hcp));
+    for (const char* channel : {"PC", "PI"}) names.push_back(channel_name(channel, prp));
   }
   for (const char* name : {"voltage", "temperature", "pitch", "roll", "comment"}) names.push_back(name);
   return names;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 namespace kal::xlat {
 namespace {
@@ -98,6 +99,25 @@ std::string csv_field(std::string_view text) {
   }
   out.push_back('"');
   return out;
+}
+
+std::string zero_filled(std::int64_t value, int width) {
+  std::string digits = std::to_string(value);
+  if (value >= 0 && static_cast<int>(digits.size()) < width) {
+    digits.insert(0, static_cast<std::size_t>(width) - digits.size(), '0');
+  }
+  return digits;
+}
+
+std::string channel_name(std::string_view channel, float spacing_m) {
+  char spacing[32];
+  std::snprintf(spacing, sizeof spacing, "%.1f", static_cast<double>(spacing_m));
+  return std::string(channel) + "_" + spacing + "m";
+}
+
+std::string zone_text(std::int32_t zone) {
+  if (zone == 0) return {};
+  return std::to_string(zone < 0 ? -zone : zone) + (zone < 0 ? "S" : "N");
 }
 
 }  // namespace kal::xlat

@@ -2,6 +2,7 @@
 // the same value, strings as valid UTF-8, fields quoted for CSV.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,5 +25,17 @@ std::string as_utf8(std::string_view text);
 // One CSV field (RFC 4180): quoted, with its quotes doubled, when it holds a
 // comma, a quote or a line break.
 std::string csv_field(std::string_view text);
+
+// `value` in decimal, with zeros in front up to `width` digits (a negative
+// value as it stands): 7 -> "07".
+std::string zero_filled(std::int64_t value, int width = 2);
+
+// The name of a channel of one coil spacing, as the exports' columns and
+// bands are named: ("HC", 1.0) -> "HC_1.0m".
+std::string channel_name(std::string_view channel, float spacing_m);
+
+// A UTM zone as "18N" or "18S" (negative: southern hemisphere); empty for 0,
+// no zone.
+std::string zone_text(std::int32_t zone);
 
 }  // namespace kal::xlat

@@ -109,7 +109,7 @@ std::vector<const T*> every_kth(const std::vector<T>& items, std::size_t budget,
 
 // ---- times ---------------------------------------------------------------------------------
 
-std::string two(std::int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); }
+std::string two(std::int64_t v) { return zero_filled(v, 2); }
 
 std::string clock_text(std::int64_t ms_of_day) {
   std::int64_t s = ((ms_of_day % kDayMs) + kDayMs) % kDayMs / 1000;
@@ -260,16 +260,6 @@ struct Survey {
   std::vector<CommentMark> marks;
   std::map<std::int32_t, Profile> profiles;
 };
-
-std::string spacing_name(const char* prefix, float spacing) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%s_%.1fm", prefix, static_cast<double>(spacing));
-  return text;
-}
-
-std::string zone_text(std::int32_t zone) {
-  return std::to_string(zone < 0 ? -zone : zone) + (zone < 0 ? "S" : "N");
-}
 
 std::string result_meaning(std::int32_t result) {
   switch (result) {
@@ -925,7 +915,7 @@ std::string QuickLookReport::html() const {
   x.element("h2", {}, "Summary");
   summary_table(x, d.surveys, d.whole);
   const std::string first_hc =
-      d.surveys.empty() ? "HC" : spacing_name("HC", d.surveys.front()->file.geometry.hcp[0]);
+      d.surveys.empty() ? "HC" : channel_name("HC", d.surveys.front()->file.geometry.hcp[0]);
   std::size_t with_stations = 0;
   std::size_t drawable_total = 0;
   for (const auto& s : d.surveys) {
@@ -959,8 +949,8 @@ std::string QuickLookReport::html() const {
     std::string title = "Survey file " + as_utf8(file.stem);
     if (file.from_header && file.survey != file.stem) title += " (survey " + as_utf8(file.survey) + ")";
     x.element("h2", {}, title);
-    const std::string hc_name = spacing_name("HC", file.geometry.hcp[0]);
-    const std::string hi_name = spacing_name("HI", file.geometry.hcp[0]);
+    const std::string hc_name = channel_name("HC", file.geometry.hcp[0]);
+    const std::string hi_name = channel_name("HI", file.geometry.hcp[0]);
     if (with_stations > 1) {
       MapLayout layout;
       layout.value_name = hc_name;
