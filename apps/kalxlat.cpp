@@ -19,8 +19,8 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
+#include "console/console.h"
 #include "export/export.h"
-#include "link/console.h"
 #include "transcribe/driver.h"
 
 namespace {

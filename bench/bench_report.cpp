@@ -17,8 +17,8 @@
 #include <string>
 
 #include "bench_support.h"
+#include "console/console.h"
 #include "export/export.h"
-#include "link/console.h"
 #include "transcribe/driver.h"
 #include "transcribe/transcribe_state.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/console.h"
+#include "console/console.h"
 
 namespace kal::bench {
 

@@ -30,7 +30,7 @@
 #include <string_view>
 
 #include "bench_support.h"
-#include "link/console.h"
+#include "console/console.h"
 #include "transcribe/driver.h"
 #include "transcribe/transcribe_state.h"
 

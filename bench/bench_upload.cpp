@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/console.h"
+#include "console/console.h"
 #include "session/session.h"
 
 extern char** environ;

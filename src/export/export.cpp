@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "common/fixed_text.h"
+#include "console/console.h"
 #include "export/export_text.h"
 #include "export/report.h"
 #include "export/station_record.h"
 #include "geodesy/ll2utm.h"
-#include "link/console.h"
 #include "transcribe/gps_prepass.h"
 #include "transcribe/result_codes.h"
 #include "transcribe/transcribe_state.h"

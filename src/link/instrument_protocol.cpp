@@ -16,7 +16,7 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
-#include "link/console.h"
+#include "console/console.h"
 #include "link/serial_port.h"
 
 namespace kal {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/format.h"
-#include "link/console.h"
+#include "console/console.h"
 #include "link/instrument_protocol.h"
 
 namespace kal {

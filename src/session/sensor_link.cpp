@@ -1,7 +1,7 @@
 #include "session/sensor_link.h"
 
 #include "common/format.h"
-#include "link/console.h"
+#include "console/console.h"
 
 namespace kal {
 namespace {

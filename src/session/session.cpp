@@ -1,7 +1,7 @@
 #include "session/session.h"
 
 #include "common/format.h"
-#include "link/console.h"
+#include "console/console.h"
 #include "link/instrument_protocol.h"
 #include "link/serial_port.h"
 #include "session/sensor_connection.h"

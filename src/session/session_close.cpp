@@ -6,8 +6,8 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
+#include "console/console.h"
 #include "export/export.h"
-#include "link/console.h"
 #include "link/instrument_protocol.h"
 #include "session/exit_codes.h"
 #include "transcribe/driver.h"

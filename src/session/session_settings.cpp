@@ -5,7 +5,7 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
-#include "link/console.h"
+#include "console/console.h"
 
 namespace kal {
 namespace {

@@ -8,7 +8,7 @@
 #include "common/fixed_text.h"
 #include "common/format.h"
 #include "common/platform_error.h"
-#include "link/console.h"
+#include "console/console.h"
 #include "link/instrument_protocol.h"
 #include "link/serial_port.h"
 

@@ -7,7 +7,7 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
-#include "link/console.h"
+#include "console/console.h"
 #include "transcribe/gps_prepass.h"
 #include "transcribe/header.h"
 #include "transcribe/names.h"

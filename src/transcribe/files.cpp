@@ -7,7 +7,7 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
-#include "link/console.h"
+#include "console/console.h"
 #include "transcribe/transcribe_state.h"
 
 namespace kal::xlat {

@@ -5,9 +5,9 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
+#include "console/console.h"
 #include "geodesy/ll2utm.h"
 #include "geodesy/read_gpgga.h"
-#include "link/console.h"
 
 namespace kal::xlat {
 namespace {

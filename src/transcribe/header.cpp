@@ -4,7 +4,7 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
-#include "link/console.h"
+#include "console/console.h"
 #include "transcribe/result_codes.h"
 
 namespace kal::xlat {

@@ -5,8 +5,8 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
+#include "console/console.h"
 #include "geodesy/read_gpgga.h"
-#include "link/console.h"
 #include "transcribe/gps_prepass.h"
 #include "transcribe/header.h"
 #include "transcribe/result_codes.h"

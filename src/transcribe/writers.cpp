@@ -6,8 +6,8 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
+#include "console/console.h"
 #include "geodesy/ll2utm.h"
-#include "link/console.h"
 #include "transcribe/gps_prepass.h"
 #include "transcribe/result_codes.h"
 

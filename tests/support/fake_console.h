@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/console.h"
+#include "console/console.h"
 
 namespace kal::test {
 

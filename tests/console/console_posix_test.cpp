@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "link/console.h"
+#include "console/console.h"
 
 namespace kal {
 namespace {

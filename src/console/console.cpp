@@ -1,4 +1,4 @@
-#include "link/console.h"
+#include "console/console.h"
 
 namespace kal {
 

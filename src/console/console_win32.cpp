@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "link/console.h"
+#include "console/console.h"
 
 namespace kal {
 namespace {

@@ -24,7 +24,7 @@
 #include <ctime>
 #include <thread>
 
-#include "link/console.h"
+#include "console/console.h"
 
 namespace kal {
 namespace {
