@@ -7,6 +7,7 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
+#include "common/rejected_mark.h"
 #include "link/console.h"
 #include "transcribe/gps_prepass.h"
 #include "transcribe/header.h"
@@ -183,6 +184,12 @@ std::int32_t main_loop(Run& run) {
         return kXlatOk;
       case RawInput::Read::error:
         return *report_raw_read_error(run, run.line_no);
+    }
+    // A rejected piece of the upload is no record, whatever it holds: it
+    // is passed over as silently as a line of no known kind.
+    if (is_rejected_piece(raw_line)) {
+      if (run.observer != nullptr) run.observer->rejected_piece_read(run);
+      continue;
     }
     load_record(run.line, raw_line);
     if (run.line[1] == 'C' && run.line[2] == '$') {

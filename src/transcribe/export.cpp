@@ -346,6 +346,8 @@ class ExportObserver final : public RunObserver {
     if (geojson_ && record.has_fix) geojson_->feature(row, record);
   }
 
+  void rejected_piece_read(const Run& run) override { report_.rejected_piece(run.line_no); }
+
   // The end of the pass: the last survey file's exports are completed.
   void finish(const Run& run) { finish_survey_file(run); }
 

@@ -246,6 +246,8 @@ class RunObserver {
   virtual void comment_read(const Run& run, std::string_view text) = 0;
   // The writer wrote a line for the station completed by `kind`.
   virtual void station_written(Run& run, StationKind kind) = 0;
+  // RAW line run.line_no is a piece of a transmission the upload rejected.
+  virtual void rejected_piece_read(const Run& run) = 0;
 };
 
 struct Run {
