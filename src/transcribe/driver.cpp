@@ -188,6 +188,7 @@ std::int32_t main_loop(Run& run) {
     // A rejected piece of the upload is no record, whatever it holds: it
     // is passed over as silently as a line of no known kind.
     if (is_rejected_piece(raw_line)) {
+      ++run.rejected_pieces;
       if (run.observer != nullptr) run.observer->rejected_piece_read(run);
       continue;
     }
@@ -242,6 +243,7 @@ std::int32_t transcribe(Run& run, std::string_view output_type, bool height_set)
   run.gps_count = 0;
   run.keep.end_of_input = false;
   run.line_no = 0;
+  run.rejected_pieces = 0;
   run.h_count = 0;
   return finish(run, main_loop(run));
 }

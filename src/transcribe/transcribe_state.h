@@ -263,6 +263,7 @@ struct Run {
   // The current RAW line, normalised, 120 characters.
   std::string line = std::string(kLineLength, ' ');
   std::int32_t line_no = 0;
+  std::int32_t rejected_pieces = 0;  // of the lines read: pieces the upload rejected
 
   // Names (without the folder).
   std::string out_name = "Default";  // current main output name

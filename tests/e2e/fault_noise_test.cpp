@@ -20,16 +20,6 @@ namespace {
 
 constexpr int kSessionLimitMs = 150000;
 
-// The report's sentence for `transmissions` damaged transmissions whose
-// pieces lie on RAW lines first..last.
-std::string damaged_sentence(std::size_t transmissions, int first, int last) {
-  return std::to_string(transmissions) + (transmissions == 1 ? " transmission" : " transmissions") +
-         " received damaged and asked again, around RAW " +
-         (first == last ? "line " + std::to_string(first) : "lines " + std::to_string(first) + "-" +
-                                                                 std::to_string(last)) +
-         ".";
-}
-
 TEST(FaultNoise, EveryDamageInOneUploadLosesNoLine) {
   const Lines memory = survey_memory(20);  // 3 header lines, 20 stations, 4 GGA, Z$: 28 lines
   ASSERT_EQ(memory.size(), 28u);
@@ -106,7 +96,7 @@ TEST(FaultNoise, EveryDamageInOneUploadLosesNoLine) {
   // transmissions: one per "R" the sensor heard.
   const std::size_t asked = static_cast<std::size_t>(sensor.heard("H> 38400 52"));
   EXPECT_EQ(damaged.size(), asked);
-  const std::string want = damaged_sentence(asked, damaged.front().first, damaged.back().second);
+  const std::string want = test::damaged_sentence(asked, damaged.front().first, damaged.back().second);
   EXPECT_EQ(sentences, (std::vector<std::string>{want, want}));
 }
 
@@ -207,7 +197,7 @@ TEST_P(PacedLinkNoise, NoisyUploadAnswersEachTransmissionOnce) {
   std::vector<std::string> sentences;
   expect_outputs_as_clean(noisy, clean, static_cast<int>(raw.size()), static_cast<int>(memory.size()),
                           sentences);
-  const std::string want = damaged_sentence(asked.size(), damaged.front().first, damaged.back().second);
+  const std::string want = test::damaged_sentence(asked.size(), damaged.front().first, damaged.back().second);
   EXPECT_EQ(sentences, (std::vector<std::string>{want, want}));
 }
 

@@ -13,6 +13,7 @@
 #include "e2e/sim_harness.h"
 #include "e2e/xlat_records.h"
 #include "common/rejected_mark.h"
+#include "support/quick_look_report.h"
 
 namespace kal::faulttest {
 
@@ -164,34 +165,6 @@ inline Outputs clean_crew_outputs(const Lines& memory, std::string& problem) {
   return crew_outputs(cwd.path(), raw_name, problem);
 }
 
-// Takes the report's paragraph on transmissions received damaged out of
-// `html`; its text, or empty when the report has none.
-inline std::string take_damaged_sentence(std::string& html) {
-  const std::string heading = "<h2>Summary</h2><p>";
-  const std::size_t at = html.find(heading);
-  if (at == std::string::npos) return {};
-  const std::size_t from = at + heading.size() - 3;
-  const std::size_t end = html.find("</p>", from);
-  const std::string sentence = html.substr(from + 3, end - from - 3);
-  if (sentence.find(" received damaged and asked again") == std::string::npos) return {};
-  html.erase(from, end + 4 - from);
-  return sentence;
-}
-
-// Replaces the count of RAW lines read in the report `html` by "N"; the
-// count, or -1 when the report has none.
-inline int take_lines_read(std::string& html) {
-  const std::string words = " RAW lines read";
-  const std::size_t end = html.find(words);
-  if (end == std::string::npos) return -1;
-  std::size_t begin = end;
-  while (begin > 0 && html[begin - 1] >= '0' && html[begin - 1] <= '9') --begin;
-  if (begin == end) return -1;
-  const int count = std::stoi(html.substr(begin, end - begin));
-  html.replace(begin, end - begin, "N");
-  return count;
-}
-
 // The noisy session's outputs byte for byte those of the clean one. The
 // reports too, once the noisy one's paragraph on damaged transmissions is
 // taken out (the clean one has none) and the counts of RAW lines read are
@@ -206,15 +179,15 @@ inline void expect_outputs_as_clean(Outputs noisy, const Outputs& clean, int noi
   EXPECT_EQ(noisy_names, clean_names);
   for (auto& [name, bytes] : noisy) {
     if (name.ends_with(".html")) {
-      sentences.push_back(take_damaged_sentence(bytes));
-      EXPECT_EQ(take_lines_read(bytes), noisy_raw_lines) << name;
+      sentences.push_back(test::take_damaged_sentence(bytes));
+      EXPECT_EQ(test::take_lines_read(bytes), noisy_raw_lines) << name;
     }
     const auto found = clean.find(name);
     if (found == clean.end()) continue;
     std::string want = found->second;
     if (name.ends_with(".html")) {
-      EXPECT_EQ(take_damaged_sentence(want), "") << name;
-      EXPECT_EQ(take_lines_read(want), clean_raw_lines) << name;
+      EXPECT_EQ(test::take_damaged_sentence(want), "") << name;
+      EXPECT_EQ(test::take_lines_read(want), clean_raw_lines) << name;
     }
     EXPECT_TRUE(bytes == want) << name << " differs from the clean session's:\n" << bytes << "\n---- clean:\n"
                                << want;
