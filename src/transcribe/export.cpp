@@ -490,6 +490,8 @@ bool export_survey(std::string_view raw_name, const ExportRequest& request, floa
     result = transcribe_run(run, "X", height_set);
     observer.finish(run);
     lines_read = run.line_no;
+    // The read that met the end of the file counted as a line of its own.
+    if (result == kXlatOk && run.keep.end_of_input && lines_read > 0) --lines_read;
     report.instrument(trimmed(run.config.InstrumentId), trimmed(run.config.SerialNumber));
   }
   if (result == kXlatNoRawFile) {
