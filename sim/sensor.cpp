@@ -280,6 +280,9 @@ void Sensor::send_line(bool first_time, std::vector<SensorEvent>& events) {
       line.insert(std::min<std::size_t>(3, line.size()), std::string(2, '\0'));
     }
     if (noise_for(Noise::Kind::cr_only, number_sent) != nullptr) ending = "\r";
+    if (noise_for(Noise::Kind::join, number_sent) != nullptr && index_ + 1 < upload_.size()) {
+      line += upload_[index_ + 1];
+    }
   }
   std::string sent = line + ending;
   std::string held_back;

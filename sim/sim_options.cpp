@@ -45,13 +45,14 @@ bool parse_noise(std::string_view text, Noise& noise, std::string& error) {
                                        {"flip", Noise::Kind::flip, 0},
                                        {"drop", Noise::Kind::drop, 0},
                                        {"after", Noise::Kind::after, 20},
-                                       {"tail", Noise::Kind::tail, 10}};
+                                       {"tail", Noise::Kind::tail, 10},
+                                       {"join", Noise::Kind::join, 0}};
   const KindName* found = nullptr;
   for (const auto& k : kinds) {
     if (k.name == kind) found = &k;
   }
   if (found == nullptr) {
-    error = "unknown --noise kind (junk, long, nul, cr, burst, cut, flip, drop, after, tail)";
+    error = "unknown --noise kind (junk, long, nul, cr, burst, cut, flip, drop, after, tail, join)";
     return false;
   }
   noise.kind = found->kind;
@@ -213,6 +214,8 @@ Options:
                               line I's CR LF),
                        tail  (the last 8 characters of line I and its CR LF
                               sent M ms, default 10, after the rest)
+                       join  (line I without its CR LF, run into line I+1
+                              and its CR LF, as one sending of line I)
   --seed S             seed of the random noise bytes (default 1)
   --trace FILE         write one line per event to FILE
   --help               this text

@@ -21,7 +21,8 @@ struct Noise {
     drop,   // the byte at column `size` (0: the middle) left out; the line's
             // CR is column length+1, its LF length+2
     after,  // `size` random bytes right after the line's CR LF
-    tail    // the line's last 8 characters and its CR LF held back `size` ms
+    tail,   // the line's last 8 characters and its CR LF held back `size` ms
+    join    // the line sent once without its line end, run into the next line
   };
   Kind kind = Kind::junk;
   std::int32_t line = 0;

@@ -249,6 +249,8 @@ class ExportObserver final : public RunObserver {
     report_.instrument(trimmed(run.config.InstrumentId), trimmed(run.config.SerialNumber));
     result_ = result;
     lines_read_ = run.line_no;
+    // The read that met the end of the file counted as a line of its own.
+    if (result == kXlatOk && run.keep.end_of_input && lines_read_ > 0) --lines_read_;
   }
 
   // Whether a transcription read the RAW file's records through this observer.
@@ -295,6 +297,8 @@ class ExportObserver final : public RunObserver {
     if (csv_) csv_->row(row);
     if (geojson_ && record.has_fix) geojson_->feature(row, record);
   }
+
+  void rejected_piece_read(const Run& run) override { report_.rejected_piece(run.line_no); }
 
   const std::vector<std::string>& lines() const { return lines_; }
   bool failed() const { return !problem_.empty(); }

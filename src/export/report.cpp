@@ -261,6 +261,17 @@ struct Survey {
   std::map<std::int32_t, Profile> profiles;
 };
 
+// How noisy the cable was: "6 transmissions received damaged and asked
+// again, around RAW lines 50-151."
+std::string damaged_transmissions_text(std::int64_t transmissions, std::int32_t first_line,
+                                       std::int32_t last_line) {
+  std::string text = std::to_string(transmissions) +
+                     (transmissions == 1 ? " transmission" : " transmissions") +
+                     " received damaged and asked again, around RAW ";
+  if (first_line == last_line) return text + "line " + std::to_string(first_line) + ".";
+  return text + "lines " + std::to_string(first_line) + "-" + std::to_string(last_line) + ".";
+}
+
 std::string result_meaning(std::int32_t result) {
   switch (result) {
     case 1: return "the RAW file could not be read";
@@ -288,6 +299,10 @@ struct QuickLookReport::Data {
   std::string instrument, serial_number;
   std::int32_t result_code = 0;
   std::int32_t lines_read = 0;
+
+  // Transmissions received damaged: runs of consecutive rejected pieces.
+  std::int64_t damaged_transmissions = 0;
+  std::int32_t first_damaged_line = 0, last_damaged_line = 0;
 
   std::vector<std::unique_ptr<Survey>> surveys;
   Survey* current = nullptr;
@@ -405,6 +420,13 @@ void QuickLookReport::comment(const CommentRecord& comment) {
 void QuickLookReport::instrument(std::string_view id, std::string_view serial_number) {
   data_->instrument = as_utf8(id);
   data_->serial_number = as_utf8(serial_number);
+}
+
+void QuickLookReport::rejected_piece(std::int32_t raw_line) {
+  Data& d = *data_;
+  if (d.damaged_transmissions == 0 || raw_line != d.last_damaged_line + 1) ++d.damaged_transmissions;
+  if (d.first_damaged_line == 0) d.first_damaged_line = raw_line;
+  d.last_damaged_line = raw_line;
 }
 
 void QuickLookReport::ended(std::int32_t result_code, std::int32_t lines_read) {
@@ -913,6 +935,12 @@ std::string QuickLookReport::html() const {
   }
 
   x.element("h2", {}, "Summary");
+  // Only a noisy upload has this line: a clean one, and a RAW file written
+  // before damaged pieces were marked, read as before.
+  if (d.damaged_transmissions > 0) {
+    x.element("p", {}, damaged_transmissions_text(d.damaged_transmissions, d.first_damaged_line,
+                                                  d.last_damaged_line));
+  }
   summary_table(x, d.surveys, d.whole);
   const std::string first_hc =
       d.surveys.empty() ? "HC" : channel_name("HC", d.surveys.front()->file.geometry.hcp[0]);

@@ -33,6 +33,9 @@ class QuickLookReport {
   void station(const StationRecord& station);
   void comment(const CommentRecord& comment);
   void instrument(std::string_view id, std::string_view serial_number);
+  // RAW line `raw_line` is a piece of a transmission the upload rejected;
+  // the pieces of one transmission stand on consecutive lines.
+  void rejected_piece(std::int32_t raw_line);
   // How the reading ended: the transcription's result code and RAW lines read.
   void ended(std::int32_t result_code, std::int32_t lines_read);
 

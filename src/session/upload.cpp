@@ -8,6 +8,7 @@
 #include "common/fixed_text.h"
 #include "common/format.h"
 #include "common/platform_error.h"
+#include "common/rejected_mark.h"
 #include "console/console.h"
 #include "link/instrument_protocol.h"
 #include "link/serial_port.h"
@@ -348,16 +349,20 @@ std::optional<UploadEnd> Uploader::accept_line(std::string_view received) {
 }
 
 // A damaged transmission: everything of it that arrives until the line is
-// quiet goes to the RAW file, piece by piece, each reported; then one "R",
-// so the sensor gets exactly one answer for it. No outcome: go on receiving.
+// quiet goes to the RAW file, piece by piece, each behind the rejected mark
+// (so that no reader takes it for a record) and each reported; then one
+// "R", so the sensor gets exactly one answer for it. No outcome: go on
+// receiving.
 std::optional<UploadEnd> Uploader::reject(Transmission& t) {
   if (quit_key_pressed()) return UploadEnd::timeout;
   if (const auto end = wait_for_quiet(t)) return end;
   const std::vector<std::string_view> pieces = t.pieces();
   for (const std::string_view piece : pieces) {
-    if (!raw_.write_line(piece.substr(0, static_cast<std::size_t>(kRawLineCapacity)))) {
-      return UploadEnd::write_error;
-    }
+    // The mark comes on top of the line's capacity: every byte a clean
+    // line could hold is kept.
+    std::string marked(kRejectedMark);
+    marked += piece.substr(0, static_cast<std::size_t>(kRawLineCapacity));
+    if (!raw_.write_line(marked)) return UploadEnd::write_error;
     ++record_count_;
     put_line(" Transfer error on packet " + fmt::I(record_count_ + 1, 5) + " -Retrying.");
   }

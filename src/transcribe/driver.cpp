@@ -7,6 +7,7 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
+#include "common/rejected_mark.h"
 #include "console/console.h"
 #include "transcribe/gps_prepass.h"
 #include "transcribe/header.h"
@@ -184,6 +185,13 @@ std::int32_t main_loop(Run& run) {
       case RawInput::Read::error:
         return *report_raw_read_error(run, run.line_no);
     }
+    // A rejected piece of the upload is no record, whatever it holds: it
+    // is passed over as silently as a line of no known kind.
+    if (is_rejected_piece(raw_line)) {
+      ++run.rejected_pieces;
+      if (run.observer != nullptr) run.observer->rejected_piece_read(run);
+      continue;
+    }
     load_record(run.line, raw_line);
     if (run.line[1] == 'C' && run.line[2] == '$') {
       handle_header_record(run);
@@ -236,6 +244,7 @@ std::int32_t transcribe(Run& run, std::string_view output_type, bool height_set)
   run.gps_count = 0;
   run.keep.end_of_input = false;
   run.line_no = 0;
+  run.rejected_pieces = 0;
   run.h_count = 0;
   if (run.observer != nullptr) run.observer->records_begin(run);
   return finish(run, main_loop(run));

@@ -5,6 +5,7 @@
 
 #include "common/fixed_text.h"
 #include "common/format.h"
+#include "common/rejected_mark.h"
 #include "console/console.h"
 #include "geodesy/ll2utm.h"
 #include "geodesy/read_gpgga.h"
@@ -86,7 +87,7 @@ Stop gps_prepass(Run& run) {
     if (read == RawInput::Read::error) return report_raw_read_error(run, pass_line);
     // The tag test of the normalised line on the line as read: only G$
     // records are copied and normalised.
-    if (!is_gps_record(raw_line)) continue;
+    if (is_rejected_piece(raw_line) || !is_gps_record(raw_line)) continue;
     load_record(line, raw_line);
     const int p = gga_position(line);
     if (p > 0 && fix_index <= kMaxFixes) {

@@ -290,7 +290,8 @@ Stop read_file_header(Run& run) {
   Station& station = run.station;
 
   run.survey_name = std::string(trimmed(columns(line, 11, 18)));
-  if (run.line_no > 2) run.output_used = true;
+  // Rejected pieces of the upload before the header are no data.
+  if (run.line_no - run.rejected_pieces > 2) run.output_used = true;
 
   if (!read_two_digit_triple(line, 20, config.Date1, config.Date2, config.Date3)) {
     return fatal_read_error(run);

@@ -247,6 +247,8 @@ class RunObserver {
   virtual void station_completed(const Run& run, StationKind kind) = 0;
   // The run ended with `result` (every file closed).
   virtual void run_ended(const Run& run, std::int32_t result) = 0;
+  // RAW line run.line_no is a piece of a transmission the upload rejected.
+  virtual void rejected_piece_read(const Run& run) = 0;
 };
 
 struct Run {
@@ -262,6 +264,7 @@ struct Run {
   // The current RAW line, normalised, 120 characters.
   std::string line = std::string(kLineLength, ' ');
   std::int32_t line_no = 0;
+  std::int32_t rejected_pieces = 0;  // of the lines read: pieces the upload rejected
 
   // Names (without the folder).
   std::string out_name = "Default";  // current main output name

@@ -47,6 +47,8 @@ TEST(SimNoise, DisturbsTheFirstSendingOfTheLineOnly) {
          EXPECT_EQ(got, kLine2.substr(0, 3) + std::string(2, '\0') + kLine2.substr(3) + "\r\n");
        }},
       {"cr:2", [](const std::string& got) { EXPECT_EQ(got, kLine2 + "\r"); }},
+      // Run into the next line (Z$) without a line end between them.
+      {"join:2", [](const std::string& got) { EXPECT_EQ(got, kLine2 + "Z$\r\n"); }},
       {"burst:2:5000",
        [](const std::string& got) {
          // 5000 bytes without any line end, then the line.

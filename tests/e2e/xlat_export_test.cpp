@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "common/rejected_mark.h"
 #include "e2e/xlat_harness.h"
 #include "e2e/xlat_records.h"
+#include "support/quick_look_report.h"
 
 namespace kal::xtest {
 namespace {
@@ -323,6 +325,39 @@ TEST(XlatExport, DamagedRawFileStillGivesAReport) {
   const std::string html = read_file(dir.file("in.html"));
   EXPECT_NE(html.find("reading stopped at line 14 (a file header field could not be read)"), std::string::npos);
   EXPECT_NE(html.find("<td class=\"text\">Whole RAW file</td><td>4</td>"), std::string::npos);
+}
+
+// The report counts the transmissions the upload received damaged: runs of
+// consecutive marked lines, with the RAW lines from the first marked line
+// to the last. A RAW file without marked lines has no such sentence.
+TEST(XlatExport, ReportCountsTransmissionsReceivedDamaged) {
+  const std::string mark(kRejectedMark);
+  struct Case {
+    const char* what;
+    std::vector<std::size_t> marked_lines;  // RAW line numbers of the marked pieces, rising
+    std::string sentence;
+  };
+  const Case cases[] = {
+      {"none", {}, ""},
+      {"one piece", {4}, "1 transmission received damaged and asked again, around RAW line 4."},
+      {"one transmission of two pieces", {2, 3},
+       "1 transmission received damaged and asked again, around RAW lines 2-3."},
+      {"three transmissions", {1, 2, 6, 9, 10, 11},
+       "3 transmissions received damaged and asked again, around RAW lines 1-11."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Lines raw = survey();
+    for (const std::size_t line : c.marked_lines) {
+      raw.insert(raw.begin() + static_cast<std::ptrdiff_t>(line - 1), mark + "T$1005");
+    }
+    TempDir dir;
+    write_file(dir.file("in.RAW"), raw_text(raw));
+    ASSERT_EQ(run_kalxlat(dir.path(), {"in.RAW", "--report"}).status, 0);
+    std::string html = read_file(dir.file("in.html"));
+    EXPECT_EQ(test::take_damaged_sentence(html), c.sentence);
+    EXPECT_EQ(test::take_lines_read(html), static_cast<int>(raw.size()));
+  }
 }
 
 // The report's summary of LINE0001, worked out from the survey: S1-S3 on

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "common/rejected_mark.h"
 #include "e2e/xlat_harness.h"
 #include "e2e/xlat_records.h"
+#include "support/quick_look_report.h"
 
 namespace kal::xtest {
 namespace {
@@ -526,6 +528,77 @@ TEST(XlatTypes, RtmOffsetsCorrectConvReadings) {
   expect_lines(dir, "LINE0001.xyz", {
       "     1     1   106.51    -5.77   215.89     0.69 0 10  0  1.000  0.000    0.0    0"
       "    0.00    0.00            0    0.000000     0.000000     0.0  0"});
+}
+
+// The pieces of damaged transmissions that the upload keeps behind the
+// rejected mark are no records: a RAW file with a marked copy of every
+// record kind (whole, and cut in two), a marked file header under another
+// survey name and a marked GGA sentence elsewhere on the globe, gives under
+// every type, with every export, the files and console of the RAW file
+// without them. Only the report tells them: the RAW lines read, and the
+// damaged transmissions (runs of consecutive marked lines).
+TEST(XlatTypes, RejectedPiecesChangeNoOutput) {
+  Lines plain = survey(true);
+  const Lines second_file = {
+      "O$ 1    100   200   300   400",
+      r_rec({1, 2, 3, 4, 5, 6, 7}),
+      as21("100015", "12500", "12345"),
+      x_rec("100016", {{11, 21, 31, 41}}),
+      header_rec("100020", "LINE0002", "261208", "1"),
+      c_rec("100021", "SECOND FILE"),
+      g_rec("GPGGA,100022,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,"),
+      t58("100023", 10, "CONV", {0, 0, 70, 80, 90, 100}),
+      "Z$",
+  };
+  plain.insert(plain.end(), second_file.begin(), second_file.end());
+  const std::string mark(kRejectedMark);
+
+  // Before each line of the plain file one damaged transmission: the whole
+  // line, or (every other line) the line cut in two pieces. The first one
+  // also brings a file header and a GGA sentence of its own.
+  Lines marked = {mark + "  " + header_rec("090000", "LINE0009", "010101", "2"),
+                  mark + "G$" + with_checksum("GPGGA,090001,1000.0000,S,01000.0000,E,1,08,0.9,5.0,M,0.0,M,,")};
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    const std::string& line = plain[i];
+    if (i % 2 == 0) {
+      marked.push_back(mark + line);
+    } else {
+      marked.push_back(mark + line.substr(0, line.size() / 2));
+      marked.push_back(mark + line.substr(line.size() / 2));
+    }
+    marked.push_back(line);
+  }
+  // One transmission per plain line; the last run ends just before "Z$",
+  // the last line.
+  const std::string sentence = test::damaged_sentence(plain.size(), 1, static_cast<int>(marked.size()) - 1);
+
+  for (const char* type : {"X", "G", "D", "L", "S", "P", "I", "R"}) {
+    SCOPED_TRACE(type);
+    TempDir clean, noisy;
+    write_file(clean.file("in.RAW"), raw_text(plain));
+    write_file(noisy.file("in.RAW"), raw_text(marked));
+    const std::vector<std::string> args = {"in.RAW", type, "--csv", "--geojson", "--report"};
+    const XlatRun want = run_kalxlat(clean.path(), args);
+    const XlatRun got = run_kalxlat(noisy.path(), args);
+    ASSERT_EQ(want.status, 0) << want.out;
+    EXPECT_EQ(got.status, 0) << got.out;
+    EXPECT_EQ(got.out, want.out);
+    EXPECT_TRUE(list_files(clean.path()).count("LINE0002.csv")) << "the second survey file is exported";
+    ASSERT_EQ(list_files(noisy.path()), list_files(clean.path()));
+    for (const std::string& name : list_files(clean.path())) {
+      if (name == "in.RAW") continue;
+      std::string bytes = read_file(noisy.file(name));
+      std::string expected = read_file(clean.file(name));
+      if (name == "in.html") {
+        EXPECT_EQ(test::take_damaged_sentence(bytes), sentence);
+        EXPECT_EQ(test::take_damaged_sentence(expected), "");
+        EXPECT_EQ(test::take_lines_read(bytes), static_cast<int>(marked.size()));
+        EXPECT_EQ(test::take_lines_read(expected), static_cast<int>(plain.size()));
+      }
+      EXPECT_TRUE(bytes == expected) << name << ":\n" << bytes << "\n---- without the marked lines:\n"
+                                     << expected;
+    }
+  }
 }
 
 }  // namespace

@@ -254,8 +254,9 @@ TEST_F(SessionSim, CorruptedLineIsAnsweredWithRAndBothCopiesAreKept) {
   start_sensor(Lines{"T$1", "T$2", "T$3", "T$4", "Z$"}, {"--corrupt-line", "3"});
   console_.press_after_line("Press Y for yes", 'n');
   EXPECT_EQ(run({"X", "COM3"}), kExitOk);
-  // Line 3 arrives as "T#3": written (record 5), rejected, announced as
-  // packet 6; its repetition is written (6) and accepted (7).
+  // Line 3 arrives as "T#3": written behind the rejected mark (record 5),
+  // rejected, announced as packet 6; its repetition is written (6) and
+  // accepted (7).
   const Lines expected = {"     2 T$1",
                           "     4 T$2",
                           " Transfer error on packet     6 -Retrying.",
@@ -266,7 +267,7 @@ TEST_F(SessionSim, CorruptedLineIsAnsweredWithRAndBothCopiesAreKept) {
   EXPECT_EQ(section(lines(), "     2 T$1", changed_line("       38400")).size(), 7u);
   EXPECT_EQ(section(lines(), "     2 T$1", changed_line("       38400")), expected);
   EXPECT_TRUE(has_line(" Records saved:    11"));
-  EXPECT_EQ(raw(), "T$1\nT$2\nT#3\nT$3\nT$4\nZ$\n");
+  EXPECT_EQ(raw(), "T$1\nT$2\n*REJECTED* T#3\nT$3\nT$4\nZ$\n");
   std::vector<std::string> answers;
   for (const std::string& f : frames()) {
     if (f == "38400:4E" || f == "38400:52") answers.push_back(f.substr(6));
@@ -572,7 +573,8 @@ TEST_F(SessionSim, OverlongCommentAndHeaderAreRequestedAgain) {
   EXPECT_EQ(section(lines(), expected[0], ">End of Sensor data upload."), expected);
   const std::string padded_comment = memory[0] + std::string(60 - memory[0].size(), ' ');
   const std::string padded_header = memory[1] + std::string(30 - memory[1].size(), ' ');
-  EXPECT_EQ(raw(), joined({padded_comment, memory[0], padded_header, memory[1], "D$1", "Z$"}));
+  EXPECT_EQ(raw(), joined({"*REJECTED* " + padded_comment, memory[0], "*REJECTED* " + padded_header, memory[1],
+                           "D$1", "Z$"}));
   EXPECT_EQ(frame_count("38400:52"), 2);
 }
 
