@@ -271,7 +271,7 @@ void PtyServer::write_pending() {
   std::size_t allowed = pending_.size() - written_;
   if (!pauses_.empty()) allowed = std::min(allowed, pauses_.front().first - written_);
   if (options_.pace) {
-    const auto bytes_due = 1 + (now - next_byte_) / byte_time();
+    const auto bytes_due = options_.byte_writes ? 1 : 1 + (now - next_byte_) / byte_time();
     allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>(bytes_due));
     // A sensor keeps its byte rate; a simulator the machine held up does not,
     // and the host may take the pause for the end of a line.

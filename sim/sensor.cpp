@@ -92,6 +92,8 @@ void Sensor::record_answer(unsigned char answer, std::vector<SensorEvent>& event
 }
 
 void Sensor::send(std::string bytes, std::vector<SensorEvent>& events, std::int32_t pause_ms) {
+  pause_ms += reply_pause_ms_;  // the sensor's delay before a sending's first bytes
+  reply_pause_ms_ = 0;
   queued_ += static_cast<std::int64_t>(bytes.size());
   events.push_back({SensorEvent::Kind::sent, std::move(bytes), pause_ms});
 }
@@ -247,10 +249,13 @@ std::size_t fault_index(const Noise& noise, const std::string& sent) {
 }
 
 // Sends the current line; faults and noise act on its first sending only,
-// so a repeat asked for with "R" is always the clean line.
+// so a repeat asked for with "R" is always the clean line (unless they are
+// to strike every sending: a cable that damages the line each time).
 void Sensor::send_line(bool first_time, std::vector<SensorEvent>& events) {
-  if (sent_before_[index_]) first_time = false;
+  const bool first_sending = first_time && !sent_before_[index_];
   sent_before_[index_] = true;
+  first_time = first_sending || options_.noise_every_sending;
+  reply_pause_ms_ = options_.reply_delay_ms;
   const auto number_sent = static_cast<std::int32_t>(index_ + 1);
   std::string line = upload_[index_];
   std::string ending = "\r\n";
@@ -313,7 +318,7 @@ void Sensor::send_line(bool first_time, std::vector<SensorEvent>& events) {
       send(random_bytes(after->size, false), events);
     }
   }
-  if (!first_time) return;
+  if (!first_sending) return;
   if (options_.silent_after == number_sent) {
     silent_ = true;
     events.push_back(note("silent after line " + number(number_sent)));

@@ -88,6 +88,7 @@ class Sensor {
     bool answered = false;
   };
   std::vector<Sending> sendings_;
+  std::int32_t reply_pause_ms_ = 0;  // idle time before the next bytes sent
   std::int64_t queued_ = 0;   // bytes handed out for sending
   std::int64_t written_ = 0;  // of those, the bytes that have left
 };

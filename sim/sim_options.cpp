@@ -136,6 +136,13 @@ bool parse_options(int argc, const char* const* argv, SimOptions& options, std::
       if (!count(options.hangup_after)) return false;
     } else if (arg == "--pace") {
       options.pace = true;
+    } else if (arg == "--byte-writes") {
+      options.pace = true;
+      options.byte_writes = true;
+    } else if (arg == "--noise-every-sending") {
+      options.noise_every_sending = true;
+    } else if (arg == "--reply-delay") {
+      if (!count(options.reply_delay_ms)) return false;
     } else if (arg == "--trace") {
       if (!value(text)) return false;
       options.trace_file = text;
@@ -193,7 +200,12 @@ Options:
   --hangup-after I     send upload line I, then close the line as soon as
                        the host answers it (so the line is surely read; at
                        the latest 10 s after sending it) and exit
-  --pace               send at the real byte rate (10 bits a byte)
+  --pace               send at the real byte rate (10 bits a byte); the bytes
+                       due go to the host together
+  --byte-writes        --pace, and every byte goes to the host in a write of
+                       its own at its time, as a UART (or a USB adapter in
+                       low-latency mode) hands them over; a sending the
+                       machine held up follows one byte a write, back to back
   --noise KIND:I[:M]   disturb upload line I once; repeatable. KIND is
                        junk  (a garbage line of M random bytes, default 20,
                               ended by CR LF, sent before line I),
@@ -216,6 +228,13 @@ Options:
                               sent M ms, default 10, after the rest)
                        join  (line I without its CR LF, run into line I+1
                               and its CR LF, as one sending of line I)
+  --reply-delay MS     begin each sending of an upload line MS ms after the
+                       answer (or start frame) that asked for it, as a slow
+                       sensor does
+  --noise-every-sending
+                       the --noise faults and --corrupt-line strike every
+                       sending of their line, repeats too (a cable that
+                       damages the line each time: it is never accepted)
   --seed S             seed of the random noise bytes (default 1)
   --trace FILE         write one line per event to FILE
   --help               this text

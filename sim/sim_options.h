@@ -41,6 +41,9 @@ struct SimOptions {
   std::int32_t silent_after = 0;      // 0: never
   std::int32_t hangup_after = 0;      // 0: never
   bool pace = false;                  // send at 10 bits per byte of the current rate
+  bool byte_writes = false;           // paced, and each byte in a write of its own
+  bool noise_every_sending = false;   // faults strike every sending, not the first only
+  std::int32_t reply_delay_ms = 0;    // idle time before each sending of an upload line
   std::string trace_file;             // empty: no trace
   std::uint32_t seed = 1;             // random source of the noise bytes
   std::vector<Noise> noise;

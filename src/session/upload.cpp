@@ -33,8 +33,9 @@ constexpr std::int32_t kReadChunk = 4096;
 // the bytes it holds.
 constexpr std::int64_t kQuietGapCharacters = 5;
 constexpr std::int64_t kMinQuietGapUs = 100'000;
-// With nobody at a terminal to press q, a sensor silent this long ends the
-// upload as a time-out.
+// With nobody at a terminal to press q, a sensor silent this long, or an
+// upload that could accept no line this long (a cable that damages every
+// line), ends as a time-out.
 constexpr std::int64_t kUnattendedLimitUs = 60'000'000;
 const std::string kEmptyCommentSlot(kCommentLength, '_');
 
@@ -84,10 +85,22 @@ bool Transmission::ends_with_line_end() const {
   return dropped == 0 && bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0;
 }
 
+bool Transmission::over_at_line_end(std::int32_t still_unread) const {
+  return still_unread == 0 && ends_with_line_end();
+}
+
+bool Transmission::end_by_silence() {
+  if (empty()) return false;
+  ended_by_silence = true;
+  return true;
+}
+
 std::optional<std::string_view> Transmission::clean_line(std::int32_t capacity) const {
   std::string_view line = bytes;
   if (dropped != 0) return std::nullopt;
-  if (!ended_by_silence && ends_with_line_end()) {
+  // A CR LF ends the line whatever came after it: nothing at once, or
+  // silence (its LF arrived in a read of its own just before the quiet).
+  if (ends_with_line_end()) {
     line.remove_suffix(2);
   } else if (ended_by_silence && line.ends_with('\r')) {
     line.remove_suffix(1);  // the CR came, its LF did not
@@ -196,6 +209,7 @@ UploadEnd Uploader::run() {
 UploadEnd Uploader::receive_lines() {
   const std::int64_t poll_limit = std::int64_t{kPollsPerBaud} * s_.requested_baud;
   std::int64_t empty_polls = 0;
+  last_accepted_ = std::chrono::steady_clock::now();
   Transmission t;
   for (;;) {
     ++empty_polls;
@@ -226,10 +240,20 @@ std::int64_t Uploader::quiet_gap_us() const {
 }
 
 bool Uploader::unattended_limit_passed(std::int64_t quiet_us) const {
-  if (KEYS_CAN_ARRIVE() || quiet_us < kUnattendedLimitUs) return false;
-  put_line("*** No byte from the sensor for " + fmt::I(kUnattendedLimitUs / 1'000'000, 0) +
-           " s and no operator at a terminal: giving up the upload");
-  return true;
+  if (KEYS_CAN_ARRIVE()) return false;
+  const std::string seconds = fmt::I(kUnattendedLimitUs / 1'000'000, 0);
+  if (quiet_us >= kUnattendedLimitUs) {
+    put_line("*** No byte from the sensor for " + seconds +
+             " s and no operator at a terminal: giving up the upload");
+    return true;
+  }
+  const auto since_accepted = std::chrono::steady_clock::now() - last_accepted_;
+  if (std::chrono::duration_cast<std::chrono::microseconds>(since_accepted).count() >= kUnattendedLimitUs) {
+    put_line("*** No line from the sensor could be accepted for " + seconds +
+             " s and no operator at a terminal: giving up the upload");
+    return true;
+  }
+  return false;
 }
 
 std::optional<UploadEnd> Uploader::read_arrived(Transmission& t, std::int32_t bytes) {
@@ -251,37 +275,31 @@ std::optional<UploadEnd> Uploader::read_arrived(Transmission& t, std::int32_t by
 
 std::optional<UploadEnd> Uploader::take_arrived(Transmission& t, bool& complete,
                                                 std::int64_t& quiet_us) {
-  std::int32_t ready = 0;
-  std::int32_t count = 0;
-  std::int32_t status = SERIAL_PEEK_LINE(&s_.port_number, &ready, &count);
+  // Every byte that has arrived is taken, however the reads cut them: the
+  // transmission is over at a CR LF with nothing behind it, or at silence.
   std::int32_t unread = 0;
-  if (status == kSerialOk && ready != 0) {
-    if (const auto end = read_arrived(t, count)) return end;
+  std::int32_t status = SERIAL_UNREAD(&s_.port_number, &unread, &quiet_us);
+  if (status == kSerialOk && unread > 0) {
+    if (const auto end = read_arrived(t, unread)) return end;
     // A CR LF that more bytes follow at once is not the end of the
     // transmission: the line was cut, or noise came with it.
     status = SERIAL_UNREAD(&s_.port_number, &unread, &quiet_us);
     if (status == kSerialOk) {
-      complete = t.ends_with_line_end() && unread == 0;
+      complete = t.over_at_line_end(unread);
       return std::nullopt;
     }
   }
-  if (status == kSerialOk) status = SERIAL_UNREAD(&s_.port_number, &unread, &quiet_us);
   if (status != kSerialOk) {
     // The reader reports a device error: no byte will ever come.
     link_.report_lost(status);
     return UploadEnd::lost;
   }
   if (quiet_us < quiet_gap_us()) return std::nullopt;  // the sensor may still be sending
-  if (unread > 0) {
-    if (const auto end = read_arrived(t, unread)) return end;
-  }
-  t.ended_by_silence = true;
-  complete = !t.empty();
+  complete = t.end_by_silence();
   return std::nullopt;
 }
 
 std::optional<UploadEnd> Uploader::wait_for_quiet(Transmission& t) {
-  const auto started = std::chrono::steady_clock::now();
   for (;;) {
     std::int32_t unread = 0;
     std::int64_t quiet_us = 0;
@@ -299,10 +317,7 @@ std::optional<UploadEnd> Uploader::wait_for_quiet(Transmission& t) {
     std::this_thread::yield();
     // A line that never falls quiet (endless noise) is a wait on the sensor
     // like any other: bounded when nobody can press q.
-    const auto waited = std::chrono::steady_clock::now() - started;
-    if (unattended_limit_passed(std::chrono::duration_cast<std::chrono::microseconds>(waited).count())) {
-      return UploadEnd::timeout;
-    }
+    if (unattended_limit_passed(quiet_us)) return UploadEnd::timeout;
   }
 }
 
@@ -335,6 +350,7 @@ std::optional<UploadEnd> Uploader::answer(Transmission& t) {
 
 // Answers an accepted line; no outcome means "go on receiving".
 std::optional<UploadEnd> Uploader::accept_line(std::string_view received) {
+  last_accepted_ = std::chrono::steady_clock::now();
   ++record_count_;
   if (record_count_ % kProgressEvery == 0 || s_.requested_baud < kLowBaud ||
       record_count_ <= kProgressAlwaysUpTo) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -53,7 +54,9 @@ void print_timeout_report();
 
 // One transmission of the sensor as it arrived: every byte up to a CR LF
 // that no further byte followed at once, or, when the sensor stopped
-// without one, up to the silence.
+// without one, up to the silence. The verdict on it depends only on its
+// bytes and on what came after them (silence, or further bytes at once),
+// never on how the reads cut them.
 struct Transmission {
   static constexpr std::size_t kMaxTransmissionBytes = 65536;  // beyond: counted, not kept
 
@@ -64,6 +67,13 @@ struct Transmission {
   void keep(std::string_view arrived);
   bool empty() const { return bytes.empty() && dropped == 0; }
   bool ends_with_line_end() const;
+  // Whether the bytes taken so far are the whole transmission, with
+  // `still_unread` further bytes already waiting behind them: over at a CR
+  // LF that nothing follows yet.
+  bool over_at_line_end(std::int32_t still_unread) const;
+  // The line fell quiet. Silence ends a transmission that has begun; a
+  // quiet line before the first byte ends nothing. True when it ended.
+  bool end_by_silence();
   // The one received line the transmission is, when it is exactly one line
   // of at most `capacity` characters ended by CR LF (or by a CR and then
   // silence); nothing when it was cut, ran together with other bytes or
@@ -103,6 +113,8 @@ class Uploader {
   std::optional<UploadEnd> accept_line(std::string_view received);
   std::optional<UploadEnd> reject(Transmission& t);
   std::int64_t quiet_gap_us() const;
+  // Without a terminal: true, with a line saying why, once the sensor has
+  // been silent for `quiet_us` too long or no line was accepted for too long.
   bool unattended_limit_passed(std::int64_t quiet_us) const;
   bool read_identification(const std::string& line);
   bool read_comment(const std::string& line);
@@ -115,6 +127,7 @@ class Uploader {
   std::string raw_name_;  // empty until formed
   bool raw_create_failed_ = false;
   std::int32_t record_count_ = 0;
+  std::chrono::steady_clock::time_point last_accepted_;  // or the upload's start
 
   std::array<std::string, kCommentSlots> comment_list_;
   FilePtr comment_file_;

@@ -227,6 +227,45 @@ TEST(FaultSession, SilentSensorEndsAnUnattendedRunAfterAMinute) {
   EXPECT_EQ(split_lines(slurp(cwd.path() / "LINE0001.xyz")).size(), 2u);
 }
 
+// A cable so bad that line 6 arrives damaged at every sending (its "$"
+// lost), the answers coming from a pipe: nobody can press q and the sensor
+// is never silent, so a minute without an accepted line is the time-out
+// (the line saying why, the report, no restore, status 5). One real minute.
+TEST(FaultSession, EveryLineDamagedEndsAnUnattendedRunAfterAMinute) {
+  const Lines memory = survey_memory(10);
+  Sensor sensor;
+  ASSERT_TRUE(sensor.start(memory, {"--noise-every-sending", "--noise", "drop:6:2"}));
+  Folder cwd;
+  Kalfetch run;
+  ASSERT_TRUE(run.start(cwd.path(), {"X", "COM3", "38400"}, sensor.port_dir(), Input::pipe, "n\n/\n"));
+  const std::size_t fifth = run.wait_for("\n    10 " + memory[4] + "\n", kPromptWaitMs);
+  ASSERT_NE(fifth, std::string::npos) << run.output();
+  const auto accepted_last = std::chrono::steady_clock::now();
+  ASSERT_NE(run.wait_for("Timeout waiting for reply!!!", 90000, fifth), std::string::npos) << run.output();
+  const auto waited = std::chrono::steady_clock::now() - accepted_last;
+  EXPECT_GE(waited, std::chrono::seconds(59));
+  const Finished f = run.finish(kSessionLimitMs + 60000);
+  expect_normal_end(f, kExitTimeout);
+  EXPECT_TRUE(has_line(f.lines, "*** No line from the sensor could be accepted for 60 s and no operator at "
+                                "a terminal: giving up the upload"))
+      << numbered(f.lines);
+  EXPECT_EQ(count_containing(f.lines, "*** No byte from the sensor"), 0);
+  EXPECT_TRUE(has_block(f.lines, kTimeoutBox)) << numbered(f.lines);
+  EXPECT_FALSE(has_line(f.lines, ">Restoring Sensor to standard initial baud rate..."));
+  EXPECT_EQ(sensor.heard("AA 85 55"), 0);
+  // The session kept asking for line 6 all the minute (a repeat about every
+  // tenth of a second, after the quiet gap), every one damaged.
+  EXPECT_GE(sensor.heard("line 6 asked again"), 100);
+  EXPECT_EQ(sensor.heard("line 6 accepted"), 0);
+  EXPECT_GE(count_containing(f.lines, " Transfer error on packet "), 100);
+  // The RAW file: the five accepted lines, then only the damaged copies.
+  const Lines raw = raw_of(cwd);
+  ASSERT_GT(raw.size(), 5u);
+  EXPECT_EQ(first_lines(raw, 5), first_lines(memory, 5));
+  const std::string damaged = memory[5].substr(0, 1) + memory[5].substr(2);
+  for (std::size_t i = 5; i < raw.size(); ++i) ASSERT_EQ(raw[i], damaged) << "RAW line " << i + 1;
+}
+
 // strace can trace here (it needs the right to); the tests that read what
 // the program asks of the system skip without it.
 bool can_trace() {

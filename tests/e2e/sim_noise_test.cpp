@@ -76,6 +76,29 @@ TEST(SimNoise, DisturbsTheFirstSendingOfTheLineOnly) {
   }
 }
 
+// A cable that damages the line each time: the repeats asked for with "R"
+// are damaged the same way, and the lines around it are not.
+TEST(SimNoise, NoiseEverySendingStrikesTheRepeatsToo) {
+  SimFolder folder;
+  SimProcess sim;
+  const std::string memory = folder.write_file("memory.txt", kLine1 + "\n" + kLine2 + "\nZ$\n");
+  ASSERT_TRUE(sim.start(folder.path(),
+                        {"--port", "6", "--memory", memory, "--noise", "nul:2", "--noise-every-sending"}));
+  SensorLine line;
+  ASSERT_TRUE(line.open(sim.port_path(), 38400));
+  line.send(kStartUploadFrame);
+  ASSERT_EQ(line.read_line(2000), kLine1 + "\r\n");
+  line.send("N");
+  const std::string damaged = kLine2.substr(0, 3) + std::string(2, '\0') + kLine2.substr(3) + "\r\n";
+  EXPECT_EQ(line.read_line(2000), damaged);
+  for (int repeat = 0; repeat < 3; ++repeat) {
+    line.send("R");
+    EXPECT_EQ(line.read_line(2000), damaged) << "repeat " << repeat;
+  }
+  line.send("N");
+  EXPECT_EQ(line.read_line(2000), "Z$\r\n");
+}
+
 TEST(SimNoise, SameSeedSameGarbage) {
   std::string first;
   for (int run = 0; run < 2; ++run) {

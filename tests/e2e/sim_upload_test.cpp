@@ -191,5 +191,42 @@ TEST_F(SimUpload, PaceSendsAtTheByteRateOfTheCurrentBaud) {
   EXPECT_GE(took, std::chrono::milliseconds(380));
 }
 
+// Every byte in a read of its own, as a UART at 2400 baud hands them over
+// (4.2 ms apart): the 49 bytes of the identification line come in many
+// reads, not one. A reader the machine holds up may take a few together.
+TEST_F(SimUpload, ByteWritesSendEachByteApart) {
+  start({"--byte-writes", "--baud", "2400"});
+  line.set_speed(2400);
+  line.send(kStartUploadFrame);
+  std::string got;
+  int reads = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (got.find("\r\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd entry{line.fd(), POLLIN, 0};
+    if (::poll(&entry, 1, 100) <= 0) continue;
+    char buffer[256];
+    const ssize_t n = ::read(line.fd(), buffer, sizeof buffer);
+    if (n <= 0) continue;
+    got.append(buffer, static_cast<std::size_t>(n));
+    ++reads;
+  }
+  EXPECT_EQ(got, kMemory[0] + "\r\n");
+  EXPECT_GE(reads, 25) << "bytes came together";
+}
+
+// The sensor begins each sending, the repeats too, 300 ms after the frame
+// or answer that asked for it.
+TEST_F(SimUpload, ReplyDelayHoldsEachSendingBack) {
+  start({"--reply-delay", "300"});
+  for (const std::string& ask : {kStartUploadFrame, std::string("N"), std::string("R")}) {
+    SCOPED_TRACE(ask);
+    const auto begin = std::chrono::steady_clock::now();
+    line.send(ask);
+    EXPECT_EQ(line.read_for(250), "") << "nothing before the delay";
+    EXPECT_EQ(line.read_line(2000), kMemory[ask == "N" || ask == "R" ? 1 : 0] + "\r\n");
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(300));
+  }
+}
+
 }  // namespace
 }  // namespace kal::simtest
