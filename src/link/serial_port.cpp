@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/fixed_text.h"
+#include "link/console.h"
 #include "link/serial_device.h"
 
 namespace kal {
@@ -282,6 +283,8 @@ bool ends_line(std::uint32_t options, char byte, char previous) {
 
 // Waits until the ring holds a byte; fails when the reader has ended.
 std::int32_t wait_for_data(ReaderShared& s) {
+  // The operator sees every line written before the program waits on the sensor.
+  if (ring_empty(s)) flush_console();
   while (ring_empty(s)) {
     if (s.finished.load(std::memory_order_acquire)) {
       if (!ring_empty(s)) break;

@@ -1,0 +1,88 @@
+#include "link/console_output.h"
+
+namespace kal {
+namespace {
+
+// Beyond this the buffer is written at once: large enough that a burst of
+// lines costs few writes, small enough to stay in the processor's cache.
+constexpr std::size_t kFullBuffer = 32 * 1024;
+
+}  // namespace
+
+ConsoleOutput::ConsoleOutput(Sink sink, std::chrono::milliseconds delay_limit)
+    : sink_(sink), delay_limit_(delay_limit) {
+  pending_.reserve(kFullBuffer);
+}
+
+ConsoleOutput::~ConsoleOutput() { close(); }
+
+void ConsoleOutput::set_delay_limit(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  delay_limit_ = limit;
+  wake_.notify_one();
+}
+
+void ConsoleOutput::write_line(std::string_view line) {
+  std::unique_lock lock(mutex_);
+  if (!closed_ && !flusher_.joinable()) flusher_ = std::thread([this] { run_flusher(); });
+  const bool was_empty = pending_.empty();
+  pending_.append(line);
+  pending_.push_back('\n');
+  if (closed_) {
+    write_out();
+    return;
+  }
+  if (pending_.size() >= kFullBuffer) {
+    write_out();
+  } else if (was_empty) {
+    oldest_ = std::chrono::steady_clock::now();
+    wake_.notify_one();
+  }
+}
+
+void ConsoleOutput::flush() {
+  std::unique_lock lock(mutex_);
+  write_out();
+}
+
+void ConsoleOutput::flush_within(std::chrono::milliseconds patience) {
+  std::unique_lock lock(mutex_, patience);
+  if (lock.owns_lock()) write_out();
+}
+
+void ConsoleOutput::close() {
+  std::thread flusher;
+  {
+    std::unique_lock lock(mutex_);
+    write_out();
+    closed_ = true;
+    stopping_ = true;
+    flusher.swap(flusher_);
+  }
+  wake_.notify_one();
+  if (flusher.joinable()) flusher.join();
+}
+
+void ConsoleOutput::run_flusher() {
+  std::unique_lock lock(mutex_);
+  while (!stopping_) {
+    if (pending_.empty()) {
+      wake_.wait(lock);
+      continue;
+    }
+    const auto due = oldest_ + delay_limit_;
+    if (std::chrono::steady_clock::now() >= due) {
+      write_out();
+    } else {
+      wake_.wait_until(lock, due);
+    }
+  }
+}
+
+void ConsoleOutput::write_out() {
+  if (pending_.empty()) return;
+  sink_(pending_);
+  pending_.clear();
+}
+
+}  // namespace kal
