@@ -9,10 +9,8 @@ constexpr std::size_t kFullBuffer = 32 * 1024;
 
 }  // namespace
 
-ConsoleOutput::ConsoleOutput(Sink sink, std::chrono::milliseconds delay_limit)
-    : sink_(sink), delay_limit_(delay_limit) {
-  pending_.reserve(kFullBuffer);
-}
+ConsoleOutput::ConsoleOutput(Sink sink, std::chrono::milliseconds delay_limit, GatheringHook on_gathering)
+    : sink_(sink), on_gathering_(on_gathering), delay_limit_(delay_limit) {}
 
 ConsoleOutput::~ConsoleOutput() { close(); }
 
@@ -24,10 +22,19 @@ void ConsoleOutput::set_delay_limit(std::chrono::milliseconds limit) {
 
 void ConsoleOutput::write_line(std::string_view line) {
   std::unique_lock lock(mutex_);
-  if (!closed_ && !flusher_.joinable()) flusher_ = std::thread([this] { run_flusher(); });
   const bool was_empty = pending_.empty();
   pending_.append(line);
   pending_.push_back('\n');
+  if (!gathering_) {
+    const auto now = std::chrono::steady_clock::now();
+    burst_lines_ = now - last_line_ <= delay_limit_ ? burst_lines_ + 1 : 0;
+    last_line_ = now;
+    if (burst_lines_ < kBurstLines || closed_) {
+      write_out();
+      return;
+    }
+    start_gathering();
+  }
   if (closed_) {
     write_out();
     return;
@@ -38,6 +45,13 @@ void ConsoleOutput::write_line(std::string_view line) {
     oldest_ = std::chrono::steady_clock::now();
     wake_.notify_one();
   }
+}
+
+void ConsoleOutput::start_gathering() {
+  gathering_ = true;
+  pending_.reserve(kFullBuffer);
+  if (on_gathering_ != nullptr) on_gathering_();
+  flusher_ = std::thread([this] { run_flusher(); });
 }
 
 void ConsoleOutput::flush() {

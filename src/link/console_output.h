@@ -1,12 +1,19 @@
 // The console's buffered line output.
 //
 // A transcription can print hundreds of thousands of lines; one system call
-// per line would cost more than the transcription itself. Lines are
-// therefore gathered and written together, but never held for long: a
-// flusher thread writes what has waited `delay_limit`, a full buffer is
-// written at once, and flush() writes everything now (the console services
-// call it before every wait for a key, a reply, the sensor or a pause).
-// Only the bytes' timing changes, never the bytes or their order.
+// per line would cost more than the transcription itself. Lines far apart
+// (the dialogue, progress lines) go out one by one at once, as they always
+// did. A burst of lines (more than kBurstLines, each within `delay_limit` of
+// the one before) switches the output to gathering: from then on lines are
+// written together, but never held for long: a flusher thread writes what
+// has waited `delay_limit`, a full buffer is written at once, and flush()
+// writes everything now (the console services call it before every wait
+// for a key, a reply, the sensor or a pause). Only the bytes' timing
+// changes, never the bytes or their order.
+//
+// The flusher thread is started only by a burst: a program's first extra
+// thread makes the C library lock every stdio and heap call, a cost the
+// files that print little must not pay.
 #pragma once
 
 #include <chrono>
@@ -23,8 +30,11 @@ class ConsoleOutput {
  public:
   // Writes all of `bytes` to the real output, or gives up on an error.
   using Sink = void (*)(std::string_view bytes);
+  // Called once, when gathering starts (the platform then makes sure that
+  // an ending signal writes the lines held).
+  using GatheringHook = void (*)();
 
-  ConsoleOutput(Sink sink, std::chrono::milliseconds delay_limit);
+  ConsoleOutput(Sink sink, std::chrono::milliseconds delay_limit, GatheringHook on_gathering = nullptr);
   ~ConsoleOutput();
   ConsoleOutput(const ConsoleOutput&) = delete;
   ConsoleOutput& operator=(const ConsoleOutput&) = delete;
@@ -44,16 +54,25 @@ class ConsoleOutput {
   void run_flusher();
   void write_out();  // with mutex_ held
 
+  void start_gathering();  // with mutex_ held
+
   const Sink sink_;
+  const GatheringHook on_gathering_;
   std::chrono::milliseconds delay_limit_;
   std::timed_mutex mutex_;
   std::condition_variable_any wake_;
   std::string pending_;
   std::chrono::steady_clock::time_point oldest_{};  // when pending_ stopped being empty
+  std::chrono::steady_clock::time_point last_line_{};
+  int burst_lines_ = 0;  // lines since the last gap longer than delay_limit_
+  bool gathering_ = false;
   bool stopping_ = false;
   bool closed_ = false;
-  std::thread flusher_;  // started by the first write
+  std::thread flusher_;  // started when gathering starts
 };
+
+// Lines in a row, each soon after the one before, that make a burst.
+inline constexpr int kBurstLines = 64;
 
 // What the platform consoles use: the longest a written line may wait is
 // well inside the tenth of a second an operator notices.

@@ -13,9 +13,10 @@
 // next bytes in order, and at the end of input GET_KEY gives a blank and a
 // line read reports the end, so nothing waits or spins.
 //
-// Console lines are buffered (console_output.h). Ctrl-C and the other
-// ending signals must not lose them, but a signal handler may not take the
-// output's lock: the handler only passes the signal's number through a
+// A burst of console lines is held back and written together
+// (console_output.h). Ctrl-C and the other ending signals must not lose the
+// lines held, but a signal handler may not take the output's lock: from the
+// first burst on, the handler only passes the signal's number through a
 // pipe to a watcher thread, which writes what is held, restores the
 // terminal and then lets the signal end the program as it normally does.
 #include <fcntl.h>
@@ -30,7 +31,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 #include <thread>
 
 #include "link/console.h"
@@ -98,18 +98,17 @@ void write_to_stdout(std::string_view bytes) {
   }
 }
 
-void install_ending_signals();
+void watch_ending_signals_from_now();
 
 // The console output once a line was written; until then there is nothing
-// to flush, and a process that only sleeps or reads keys starts no thread.
+// to flush.
 std::atomic<ConsoleOutput*> started_output{nullptr};
 
 // Never destroyed: the signal watcher may need it until the very end.
 ConsoleOutput& output() {
   static ConsoleOutput* const out = [] {
-    auto* created = new ConsoleOutput(write_to_stdout, kConsoleDelayLimit);
+    auto* created = new ConsoleOutput(write_to_stdout, kConsoleDelayLimit, watch_ending_signals_from_now);
     std::atexit([] { output().close(); });
-    install_ending_signals();
     started_output.store(created, std::memory_order_release);
     return created;
   }();
@@ -163,21 +162,20 @@ extern "C" void on_stop_signal(int sig) {
   errno = saved_errno;
 }
 
-// Ctrl-C, SIGTERM, SIGHUP, SIGQUIT: the held lines are written and the
-// terminal restored before the signal ends the program; Ctrl-Z restores the
-// terminal until the program is continued.
-void install_ending_signals() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (open_signal_pipe()) {
-      watcher_process = ::getpid();
-      std::thread(watch_ending_signals).detach();
-      for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) set_handler(sig, on_ending_signal);
-    } else {
-      for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) set_handler(sig, end_by_signal);
-    }
-    set_handler(SIGTSTP, on_stop_signal);
-  });
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+bool signals_watched = false;  // main thread only
+
+// Once the console output holds lines back (it calls this when it starts
+// to): Ctrl-C, SIGTERM, SIGHUP and SIGQUIT write them and restore the
+// terminal before the signal ends the program; Ctrl-Z restores the terminal
+// until the program is continued.
+void watch_ending_signals_from_now() {
+  if (signals_watched || !open_signal_pipe()) return;
+  signals_watched = true;
+  watcher_process = ::getpid();
+  std::thread(watch_ending_signals).detach();
+  for (const int sig : kEndingSignals) set_handler(sig, on_ending_signal);
+  set_handler(SIGTSTP, on_stop_signal);
 }
 
 void enter_raw_mode() {
@@ -186,7 +184,11 @@ void enter_raw_mode() {
     if (tcgetattr(STDIN_FILENO, &saved_termios) != 0) return;
     termios_saved = 1;
     std::atexit(restore_terminal);
-    install_ending_signals();
+    // Without lines held back the terminal alone needs restoring.
+    if (!signals_watched) {
+      for (const int sig : kEndingSignals) set_handler(sig, end_by_signal);
+    }
+    set_handler(SIGTSTP, on_stop_signal);
   }
   const struct termios raw = raw_termios();
   if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) raw_mode = 1;

@@ -3,8 +3,9 @@
 // script or a pipe), no key is ever "waiting", GET_KEY and line reads take
 // the next bytes in order, and at the end of input GET_KEY gives a blank.
 //
-// Console lines are buffered (console_output.h). Ctrl-C, Ctrl-Break and
-// closing the window run the control handler on a thread of its own: it
+// A burst of console lines is held back and written together
+// (console_output.h). From the first burst on, Ctrl-C, Ctrl-Break and
+// closing the window run a control handler (on a thread of its own): it
 // writes what is held, then lets the default handler end the program.
 #include <conio.h>
 #include <io.h>
@@ -37,17 +38,18 @@ void write_to_stdout(std::string_view bytes) {
 
 BOOL WINAPI on_control_event(DWORD event);
 
+void watch_control_events_from_now() { SetConsoleCtrlHandler(on_control_event, TRUE); }
+
 // The console output once a line was written; until then there is nothing
-// to flush, and a process that only sleeps or reads keys starts no thread.
+// to flush.
 std::atomic<ConsoleOutput*> started_output{nullptr};
 
 // Never destroyed: the control handler may need it until the very end.
 ConsoleOutput& output() {
   static ConsoleOutput* const out = [] {
-    auto* created = new ConsoleOutput(write_to_stdout, kConsoleDelayLimit);
+    auto* created = new ConsoleOutput(write_to_stdout, kConsoleDelayLimit, watch_control_events_from_now);
     std::atexit([] { output().close(); });
     started_output.store(created, std::memory_order_release);
-    SetConsoleCtrlHandler(on_control_event, TRUE);
     return created;
   }();
   return *out;
