@@ -59,8 +59,8 @@ class ConsoleOutput {
   const Sink sink_;
   const GatheringHook on_gathering_;
   std::chrono::milliseconds delay_limit_;
-  std::timed_mutex mutex_;
-  std::condition_variable_any wake_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
   std::string pending_;
   std::chrono::steady_clock::time_point oldest_{};  // when pending_ stopped being empty
   std::chrono::steady_clock::time_point last_line_{};

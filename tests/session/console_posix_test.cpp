@@ -358,13 +358,14 @@ int thread_count() {
 TEST(ConsoleBuffering, AFewLinesGoOutAtOnceAndOnlyABurstStartsAThread) {
   PipedChild child;
   ASSERT_TRUE(child.start([](int report_fd) {
+    const int threads = thread_count();  // a sanitizer may have one of its own
     set_console_delay_limit(std::chrono::hours(1));
     for (int i = 1; i <= 10; ++i) put_line(" Records saved: " + std::to_string(i));
-    write_all(report_fd, std::to_string(thread_count()) + ",");
+    write_all(report_fd, thread_count() == threads ? "none," : "more,");
     char go = 0;
     if (::read(STDIN_FILENO, &go, 1) != 1) return;  // past the console: nothing written here
     put_burst();
-    write_all(report_fd, thread_count() > 1 ? "more" : "1");
+    write_all(report_fd, thread_count() > threads ? "more" : "none");
     close(report_fd);
     for (;;) pause();
   }));
@@ -372,7 +373,7 @@ TEST(ConsoleBuffering, AFewLinesGoOutAtOnceAndOnlyABurstStartsAThread) {
   for (int i = 1; i <= 10; ++i) lines += " Records saved: " + std::to_string(i) + "\n";
   EXPECT_EQ(child.read_until(lines, std::chrono::seconds(10)), lines);
   write_all(child.in, "g");
-  EXPECT_EQ(read_all(child.report), "1,more");
+  EXPECT_EQ(read_all(child.report), "none,more");
 }
 
 // Lines held back by the console reach standard output at every wait: with
