@@ -6,15 +6,23 @@
 //                  record every second station, a GGA sentence every third
 //   single_t       83-column T$ stations of a single-geometry instrument, a
 //                  GGA sentence every third station
+//   ems_versions   the EMS survey of an instrument whose software version
+//                  changes every 1000 stations (6.2, 6.0, 6.1, ...): during
+//                  the 6.0 stretches every I$ record prints a console line
+//                  ("EMS software version change"), about 250,000 of them
+//                  in 1,000,000 lines
 //
 // Reports RAW lines per second, CPU time per file and the peak resident
-// memory.
+// memory. The Console benchmarks print through the real console with
+// standard output sent to /dev/null, and count the CPU time of every thread
+// of the process (the console's flusher included).
 //
 //   bench_transcribe                      (every benchmark)
 //   bench_transcribe --benchmark_filter=X/two_geometry/1000000
 //   bench_transcribe --write-raw two_geometry 200000 out.RAW
 //                                         (writes one file, e.g. for a profiler)
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -25,6 +33,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <string_view>
@@ -61,7 +70,7 @@ std::string gga_record(const std::string& time, long n) {
   return "G$" + nmea_checksum(body);
 }
 
-enum class Kind { ems_gps, two_geometry, single_t };
+enum class Kind { ems_gps, two_geometry, single_t, ems_versions };
 
 struct KindInfo {
   Kind kind;
@@ -74,7 +83,12 @@ constexpr KindInfo kKinds[] = {
     {Kind::ems_gps, "ems_gps", "C$080000 KALVOR-1   SN12345678 SW VERSION 6.2", "1"},
     {Kind::two_geometry, "two_geometry", "C$080000 KALVOR-21  SN12345678 SW VERSION 5.1a", "21"},
     {Kind::single_t, "single_t", "C$080000 KALVOR-1   SN12345678 SW VERSION 5.1a", "1"},
+    {Kind::ems_versions, "ems_versions", "C$080000 KALVOR-1   SN12345678 SW VERSION 6.2", "1"},
 };
+
+// The software versions an ems_versions file goes through, 1000 stations each.
+constexpr const char* kEmsVersions[] = {"6.2", "6.0", "6.1"};
+constexpr long kStationsPerVersion = 1000;
 
 const KindInfo* kind_named(std::string_view name) {
   for (const KindInfo& k : kKinds) {
@@ -87,6 +101,12 @@ const KindInfo* kind_named(std::string_view name) {
 void put_station(Kind kind, long n, const std::function<void(const std::string&)>& put) {
   const long r = n % 997;
   switch (kind) {
+    case Kind::ems_versions:
+      if (n % kStationsPerVersion == 0) {
+        const long next = n / kStationsPerVersion % std::size(kEmsVersions);
+        put("C$080000 KALVOR-1   SN12345678 SW VERSION " + std::string(kEmsVersions[next]));
+      }
+      [[fallthrough]];
     case Kind::ems_gps: {  // 10 records per second
       const std::string time = hhmmss(8 * 3600 + n / 10);
       put("I$" + time + " " + padded(r % 300 - 150, 4) + padded(150 - r % 300, 4) + padded(35, 4) + " " +
@@ -192,6 +212,52 @@ void BM_Transcribe(benchmark::State& state, const char* type, Kind kind) {
   state.counters["peak_rss_MB"] = static_cast<double>(peak_rss_kb()) / 1024.0;
 }
 
+// Standard output goes to /dev/null for the object's lifetime.
+class StdoutToNull {
+ public:
+  StdoutToNull() : saved_(::dup(STDOUT_FILENO)) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      ::dup2(null, STDOUT_FILENO);
+      ::close(null);
+    }
+  }
+  ~StdoutToNull() {
+    kal::flush_console();
+    if (saved_ >= 0) {
+      ::dup2(saved_, STDOUT_FILENO);
+      ::close(saved_);
+    }
+  }
+  StdoutToNull(const StdoutToNull&) = delete;
+  StdoutToNull& operator=(const StdoutToNull&) = delete;
+
+ private:
+  int saved_;
+};
+
+// The same through the platform's console, as kalxlat prints.
+void BM_TranscribeConsole(benchmark::State& state, const char* type, Kind kind) {
+  const long lines = state.range(0);
+  const std::string& raw = raw_file(kKinds[static_cast<int>(kind)], lines);
+  kal::set_console(nullptr);
+  std::int32_t result = 0;
+  {
+    StdoutToNull quiet;
+    for (auto _ : state) {
+      kal::xlat::Persistent kept;  // fresh: every call runs the GPS pre-pass
+      float height = 0.2f;
+      bool height_set = true;
+      kal::KALXLATSUB(raw, type, height, height_set, result, kept);
+      kal::flush_console();
+    }
+  }
+  if (result != 0) state.SkipWithError("transcription failed");
+  state.SetItemsProcessed(state.iterations() * lines);
+  state.counters["lines_per_s"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * lines), benchmark::Counter::kIsRate);
+}
+
 // The smaller file first: the peak memory of the larger one shows whether
 // memory grows with the RAW file.
 BENCHMARK_CAPTURE(BM_Transcribe, X/two_geometry, "X", Kind::two_geometry)
@@ -206,13 +272,19 @@ BENCHMARK_CAPTURE(BM_Transcribe, S/two_geometry, "S", Kind::two_geometry)
     ->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(BM_Transcribe, I/ems_gps, "I", Kind::ems_gps)
     ->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_Transcribe, X/ems_versions, "X", Kind::ems_versions)
+    ->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_TranscribeConsole, X/ems_versions, "X", Kind::ems_versions)
+    ->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_TranscribeConsole, X/two_geometry, "X", Kind::two_geometry)
+    ->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime();
 
 // --write-raw KIND LINES PATH: writes one RAW file and ends.
 int write_raw_command(int argc, char** argv) {
   const KindInfo* kind = argc == 5 ? kind_named(argv[2]) : nullptr;
   const long lines = argc == 5 ? std::atol(argv[3]) : 0;
   if (kind == nullptr || lines <= 0) {
-    std::fprintf(stderr, "usage: bench_transcribe --write-raw ems_gps|two_geometry|single_t LINES PATH\n");
+    std::fprintf(stderr, "usage: bench_transcribe --write-raw ems_gps|two_geometry|single_t|ems_versions LINES PATH\n");
     return 64;
   }
   write_raw(*kind, argv[4], lines);

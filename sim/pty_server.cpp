@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "common/format.h"
+#include "link/termios_speeds.h"
 
 namespace kal::sim {
 namespace {
@@ -50,34 +51,11 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
-// The speed the host set on the slave, as a number of baud (0 if unknown).
-std::int32_t baud_of(speed_t speed) {
-  struct SpeedName {
-    speed_t speed;
-    std::int32_t baud;
-  };
-  static constexpr SpeedName kSpeeds[] = {
-      {B50, 50},       {B75, 75},       {B110, 110},     {B134, 134},       {B150, 150},
-      {B200, 200},     {B300, 300},     {B600, 600},     {B1200, 1200},     {B1800, 1800},
-      {B2400, 2400},   {B4800, 4800},   {B9600, 9600},   {B19200, 19200},   {B38400, 38400},
-      {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
-  for (const auto& s : kSpeeds) {
-    if (s.speed == speed) return s.baud;
-  }
-  return 0;
-}
-
-speed_t speed_of(std::int32_t baud) {
-  switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B38400;
-  }
+// The speed code of a rate the simulator starts at (38400 for one the
+// system has no code for).
+speed_t speed_code_of(std::int32_t baud) {
+  speed_t code = B38400;
+  return speed_of(baud, code) ? code : B38400;
 }
 
 // Deletes the published link when the server ends.
@@ -175,8 +153,8 @@ bool PtyServer::open(std::string& error) {
   termios mode{};
   if (::tcgetattr(slave, &mode) == 0) {
     ::cfmakeraw(&mode);
-    ::cfsetispeed(&mode, speed_of(options_.baud));
-    ::cfsetospeed(&mode, speed_of(options_.baud));
+    ::cfsetispeed(&mode, speed_code_of(options_.baud));
+    ::cfsetospeed(&mode, speed_code_of(options_.baud));
     ::tcsetattr(slave, TCSANOW, &mode);
   }
   const auto link = std::filesystem::path(options_.dir) / ("COM" + number(options_.port));

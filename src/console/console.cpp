@@ -31,4 +31,6 @@ void DATE_TODAY(std::int16_t& year, std::int16_t& month, std::int16_t& day) {
 
 void put_line(std::string_view line) { console().write_line(line); }
 
+void flush_console() { console().flush_output(); }
+
 }  // namespace kal

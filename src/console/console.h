@@ -30,8 +30,12 @@ class ConsoleServices {
   // One line typed by the operator (echoed, without its line end; a trailing
   // CR is removed). False at the end of input.
   virtual bool read_line(std::string& line) = 0;
-  // One console line; the service adds the line end.
+  // One console line; the service adds the line end. The line may be held
+  // back briefly to share one write with the next ones (see flush_output).
   virtual void write_line(std::string_view line) = 0;
+  // Sends the lines held back to the output now. The waits above (keys,
+  // typed lines, pauses) do so themselves.
+  virtual void flush_output() {}
   // True when the operator can press keys (standard input is a terminal),
   // so that q can end a wait; scripts and pipes get bounded waits instead.
   virtual bool keys_can_arrive() { return true; }
@@ -53,5 +57,8 @@ void DATE_TODAY(std::int16_t& year, std::int16_t& month, std::int16_t& day);
 
 // Writes one console line.
 void put_line(std::string_view line);
+// Sends the console lines written so far to the output now: before a wait
+// on the sensor, and before anything goes to standard error.
+void flush_console();
 
 }  // namespace kal

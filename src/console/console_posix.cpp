@@ -12,11 +12,20 @@
 // loops must not swallow scripted answers), GET_KEY and line reads take the
 // next bytes in order, and at the end of input GET_KEY gives a blank and a
 // line read reports the end, so nothing waits or spins.
+//
+// A burst of console lines is held back and written together
+// (console_output.h). Ctrl-C and the other ending signals must not lose the
+// lines held, but a signal handler may not take the output's lock: from the
+// first burst on, the handler only passes the signal's number through a
+// pipe to a watcher thread, which writes what is held, restores the
+// terminal and then lets the signal end the program as it normally does.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +34,7 @@
 #include <thread>
 
 #include "console/console.h"
+#include "console/console_output.h"
 
 namespace kal {
 namespace {
@@ -35,9 +45,18 @@ constexpr char kFunctionPrefix = 0;
 // How long the rest of an escape sequence may take to arrive.
 constexpr int kSequenceGapMs = 30;
 
+// How long an ending signal waits for an output that is busy (a terminal
+// held by flow control) before the program ends without it.
+constexpr std::chrono::milliseconds kEndingPatience{500};
+
+// Set on the main thread, read by signal handlers and the signal watcher:
+// lock-free atomics are safe in both.
+static_assert(std::atomic<int>::is_always_lock_free);
 struct termios saved_termios;
-volatile sig_atomic_t termios_saved = 0;
-volatile sig_atomic_t raw_mode = 0;
+std::atomic<int> termios_saved{0};
+std::atomic<int> raw_mode{0};
+int signal_pipe[2] = {-1, -1};  // ending signals' numbers, handler to watcher
+std::atomic<pid_t> watcher_process{0};  // a forked child has the pipe but no watcher
 
 void restore_terminal() {
   if (termios_saved && raw_mode) {
@@ -54,10 +73,70 @@ void set_handler(int sig, void (*handler)(int)) {
 }
 
 // Restores the terminal, then lets the signal do what it normally does.
-extern "C" void on_fatal_signal(int sig) {
+extern "C" void end_by_signal(int sig) {
   restore_terminal();
   set_handler(sig, SIG_DFL);
   raise(sig);
+}
+
+extern "C" void on_ending_signal(int sig) {
+  const int saved_errno = errno;
+  const unsigned char number = static_cast<unsigned char>(sig);
+  if (::getpid() != watcher_process || ::write(signal_pipe[1], &number, 1) != 1) {
+    end_by_signal(sig);  // no watcher to tell
+  }
+  errno = saved_errno;
+}
+
+// Writes all of `bytes` to standard output; the console output buffers.
+void write_to_stdout(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a closed or failing output: nothing else to tell it to
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void watch_ending_signals_from_now();
+
+// The console output once a line was written; until then there is nothing
+// to flush.
+std::atomic<ConsoleOutput*> started_output{nullptr};
+
+// Never destroyed: the signal watcher may need it until the very end.
+ConsoleOutput& output() {
+  static ConsoleOutput* const out = [] {
+    auto* created = new ConsoleOutput(write_to_stdout, kConsoleDelayLimit, watch_ending_signals_from_now);
+    std::atexit([] { output().close(); });
+    started_output.store(created, std::memory_order_release);
+    return created;
+  }();
+  return *out;
+}
+
+void flush_held_lines() {
+  if (ConsoleOutput* out = started_output.load(std::memory_order_acquire)) out->flush();
+}
+
+void watch_ending_signals() {
+  unsigned char number = 0;
+  for (;;) {
+    const ssize_t n = ::read(signal_pipe[0], &number, 1);
+    if (n == 1) break;
+    if (n < 0 && errno == EINTR) continue;
+    return;
+  }
+  if (ConsoleOutput* out = started_output.load(std::memory_order_acquire)) {
+    out->flush_within(kEndingPatience);
+  }
+  end_by_signal(number);
+}
+
+bool open_signal_pipe() {
+  if (::pipe(signal_pipe) != 0) return false;
+  for (const int fd : signal_pipe) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  return true;
 }
 
 struct termios raw_termios() {
@@ -83,13 +162,32 @@ extern "C" void on_stop_signal(int sig) {
   errno = saved_errno;
 }
 
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+bool signals_watched = false;  // main thread only
+
+// Once the console output holds lines back (it calls this when it starts
+// to): Ctrl-C, SIGTERM, SIGHUP and SIGQUIT write them and restore the
+// terminal before the signal ends the program; Ctrl-Z restores the terminal
+// until the program is continued.
+void watch_ending_signals_from_now() {
+  if (signals_watched || !open_signal_pipe()) return;
+  signals_watched = true;
+  watcher_process = ::getpid();
+  std::thread(watch_ending_signals).detach();
+  for (const int sig : kEndingSignals) set_handler(sig, on_ending_signal);
+  set_handler(SIGTSTP, on_stop_signal);
+}
+
 void enter_raw_mode() {
   if (raw_mode || !isatty(STDIN_FILENO)) return;
   if (!termios_saved) {
     if (tcgetattr(STDIN_FILENO, &saved_termios) != 0) return;
     termios_saved = 1;
     std::atexit(restore_terminal);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) set_handler(sig, on_fatal_signal);
+    // Without lines held back the terminal alone needs restoring.
+    if (!signals_watched) {
+      for (const int sig : kEndingSignals) set_handler(sig, end_by_signal);
+    }
     set_handler(SIGTSTP, on_stop_signal);
   }
   const struct termios raw = raw_termios();
@@ -135,6 +233,7 @@ class PosixConsole final : public ConsoleServices {
   bool keys_can_arrive() override { return isatty(STDIN_FILENO) != 0; }
 
   bool key_waiting() override {
+    flush_held_lines();  // every wait that lets q end it comes here
     if (!isatty(STDIN_FILENO)) return false;
     if (pending_) return true;
     enter_raw_mode();
@@ -142,7 +241,7 @@ class PosixConsole final : public ConsoleServices {
   }
 
   char get_key() override {
-    std::fflush(stdout);
+    flush_held_lines();
     if (pending_) {
       pending_ = false;
       return pending_code_;
@@ -159,6 +258,7 @@ class PosixConsole final : public ConsoleServices {
   }
 
   void sleep_ms(std::int32_t milliseconds) override {
+    flush_held_lines();
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
 
@@ -185,7 +285,7 @@ class PosixConsole final : public ConsoleServices {
 
   bool read_line(std::string& line) override {
     restore_terminal();  // typed replies are echoed and editable
-    std::fflush(stdout);
+    flush_held_lines();
     pending_ = false;
     line.clear();
     char c = 0;
@@ -199,11 +299,9 @@ class PosixConsole final : public ConsoleServices {
     return any;
   }
 
-  void write_line(std::string_view line) override {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-  }
+  void write_line(std::string_view line) override { output().write_line(line); }
+
+  void flush_output() override { flush_held_lines(); }
 
  private:
   // After ESC: consumes "[ params final" or "O final" and returns the prefix
@@ -232,6 +330,8 @@ class PosixConsole final : public ConsoleServices {
 };
 
 }  // namespace
+
+void set_console_delay_limit(std::chrono::milliseconds limit) { output().set_delay_limit(limit); }
 
 ConsoleServices& platform_console() {
   static PosixConsole console;

@@ -2,28 +2,81 @@
 // key read, Sleep and GetLocalTime. When standard input is redirected (a
 // script or a pipe), no key is ever "waiting", GET_KEY and line reads take
 // the next bytes in order, and at the end of input GET_KEY gives a blank.
+//
+// A burst of console lines is held back and written together
+// (console_output.h). From the first burst on, Ctrl-C, Ctrl-Break and
+// closing the window run a control handler (on a thread of its own): it
+// writes what is held, then lets the default handler end the program.
 #include <conio.h>
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "console/console.h"
+#include "console/console_output.h"
 
 namespace kal {
 namespace {
 
+// How long a control event waits for an output that is busy before the
+// program ends without it.
+constexpr std::chrono::milliseconds kEndingPatience{500};
+
 bool input_is_console() { return _isatty(_fileno(stdin)) != 0; }
+
+// Writes all of `bytes` through the run-time's standard output (which turns
+// each line end into CR LF on a text-mode stream).
+void write_to_stdout(std::string_view bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
+}
+
+BOOL WINAPI on_control_event(DWORD event);
+
+void watch_control_events_from_now() { SetConsoleCtrlHandler(on_control_event, TRUE); }
+
+// The console output once a line was written; until then there is nothing
+// to flush.
+std::atomic<ConsoleOutput*> started_output{nullptr};
+
+// Never destroyed: the control handler may need it until the very end.
+ConsoleOutput& output() {
+  static ConsoleOutput* const out = [] {
+    auto* created = new ConsoleOutput(write_to_stdout, kConsoleDelayLimit, watch_control_events_from_now);
+    std::atexit([] { output().close(); });
+    started_output.store(created, std::memory_order_release);
+    return created;
+  }();
+  return *out;
+}
+
+void flush_held_lines() {
+  if (ConsoleOutput* out = started_output.load(std::memory_order_acquire)) out->flush();
+}
+
+BOOL WINAPI on_control_event(DWORD /*event*/) {
+  if (ConsoleOutput* out = started_output.load(std::memory_order_acquire)) {
+    out->flush_within(kEndingPatience);
+  }
+  return FALSE;  // the next handler, in the end the default one, ends the program
+}
 
 class Win32Console final : public ConsoleServices {
  public:
   bool keys_can_arrive() override { return input_is_console(); }
 
-  bool key_waiting() override { return input_is_console() && _kbhit() != 0; }
+  bool key_waiting() override {
+    flush_held_lines();  // every wait that lets q end it comes here
+    return input_is_console() && _kbhit() != 0;
+  }
 
   char get_key() override {
-    std::fflush(stdout);
+    flush_held_lines();
     if (!input_is_console()) {
       const int c = std::fgetc(stdin);
       return c == EOF ? ' ' : static_cast<char>(c);
@@ -33,6 +86,7 @@ class Win32Console final : public ConsoleServices {
   }
 
   void sleep_ms(std::int32_t milliseconds) override {
+    flush_held_lines();
     if (milliseconds > 0) Sleep(static_cast<DWORD>(milliseconds));
   }
 
@@ -55,7 +109,7 @@ class Win32Console final : public ConsoleServices {
   }
 
   bool read_line(std::string& line) override {
-    std::fflush(stdout);
+    flush_held_lines();
     line.clear();
     bool any = false;
     for (int c = std::fgetc(stdin); c != EOF; c = std::fgetc(stdin)) {
@@ -67,14 +121,14 @@ class Win32Console final : public ConsoleServices {
     return any;
   }
 
-  void write_line(std::string_view line) override {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-  }
+  void write_line(std::string_view line) override { output().write_line(line); }
+
+  void flush_output() override { flush_held_lines(); }
 };
 
 }  // namespace
+
+void set_console_delay_limit(std::chrono::milliseconds limit) { output().set_delay_limit(limit); }
 
 ConsoleServices& platform_console() {
   static Win32Console console;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/fixed_text.h"
+#include "console/console.h"
 #include "link/serial_device.h"
 
 namespace kal {
@@ -282,6 +283,8 @@ bool ends_line(std::uint32_t options, char byte, char previous) {
 
 // Waits until the ring holds a byte; fails when the reader has ended.
 std::int32_t wait_for_data(ReaderShared& s) {
+  // The operator sees every line written before the program waits on the sensor.
+  if (ring_empty(s)) flush_console();
   while (ring_empty(s)) {
     if (s.finished.load(std::memory_order_acquire)) {
       if (!ring_empty(s)) break;
@@ -477,8 +480,12 @@ std::int32_t SERIAL_WRITE(const std::int32_t* port, std::string_view text, std::
   return sent < wanted ? kSerialShortWrite : kSerialOk;
 }
 
-std::int32_t SERIAL_READ(const std::int32_t* port, char* buffer, std::int32_t capacity,
-                         std::int32_t* count) {
+namespace {
+
+// SERIAL_READ and SERIAL_READ_RECEIVED: up to `capacity` bytes or one line;
+// `wait` for bytes that have not come yet, or take only those received.
+std::int32_t read_bytes(const std::int32_t* port, char* buffer, std::int32_t capacity, std::int32_t* count,
+                        bool wait) {
   PortRecord* r = nullptr;
   std::int32_t status = owned_record(port, r);
   if (status != 0) return status;
@@ -493,6 +500,7 @@ std::int32_t SERIAL_READ(const std::int32_t* port, char* buffer, std::int32_t ca
   ReaderShared& s = *r->shared;
   std::int32_t stored = 0;
   while (stored < capacity) {
+    if (!wait && ring_empty(s)) break;
     status = wait_for_data(s);
     if (status != 0) break;
     std::int32_t take = s.take.load(std::memory_order_relaxed);
@@ -509,6 +517,18 @@ std::int32_t SERIAL_READ(const std::int32_t* port, char* buffer, std::int32_t ca
   if (capacity > stored) std::memset(buffer + stored, ' ', static_cast<std::size_t>(capacity - stored));
   if (count != nullptr) *count = stored;
   return status;
+}
+
+}  // namespace
+
+std::int32_t SERIAL_READ(const std::int32_t* port, char* buffer, std::int32_t capacity,
+                         std::int32_t* count) {
+  return read_bytes(port, buffer, capacity, count, true);
+}
+
+std::int32_t SERIAL_READ_RECEIVED(const std::int32_t* port, char* buffer, std::int32_t capacity,
+                                  std::int32_t* count) {
+  return read_bytes(port, buffer, capacity, count, false);
 }
 
 std::int32_t SERIAL_PEEK_LINE(const std::int32_t* port, std::int32_t* line_ready,

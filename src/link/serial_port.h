@@ -55,6 +55,11 @@ std::int32_t SERIAL_WRITE(const std::int32_t* port, std::string_view text, std::
 // capacity); `count` receives the number of bytes stored.
 std::int32_t SERIAL_READ(const std::int32_t* port, char* buffer, std::int32_t capacity,
                          std::int32_t* count);
+// The same, but never waits: takes only bytes already received (none when
+// none came). The count of SERIAL_UNREAD can include bytes still on their
+// way from the driver, so a caller that must not block reads with this.
+std::int32_t SERIAL_READ_RECEIVED(const std::int32_t* port, char* buffer, std::int32_t capacity,
+                                  std::int32_t* count);
 std::int32_t SERIAL_PEEK_LINE(const std::int32_t* port, std::int32_t* line_ready,
                               std::int32_t* count);
 std::int32_t SERIAL_PURGE(const std::int32_t* port);

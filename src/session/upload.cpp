@@ -256,13 +256,17 @@ bool Uploader::unattended_limit_passed(std::int64_t quiet_us) const {
   return false;
 }
 
+// Takes up to `bytes` received bytes, never waiting for more: the unread
+// count may include bytes the reader is just moving from the driver, and a
+// read that waited for them could wait for ever (the sensor sends nothing
+// more before it has its answer).
 std::optional<UploadEnd> Uploader::read_arrived(Transmission& t, std::int32_t bytes) {
   std::string chunk(static_cast<std::size_t>(kReadChunk), ' ');
   while (bytes > 0) {
     std::int32_t count = 0;
     const std::int32_t wanted = std::min(bytes, kReadChunk);
     const Retry read = link_.retry("Error MRL2", [&] {
-      return SERIAL_READ(&s_.port_number, chunk.data(), wanted, &count);
+      return SERIAL_READ_RECEIVED(&s_.port_number, chunk.data(), wanted, &count);
     });
     if (read == Retry::quit) return UploadEnd::timeout;
     if (read == Retry::lost) return UploadEnd::lost;

@@ -28,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/text_files.h"
+
 namespace kal::faulttest {
 
 namespace fs = std::filesystem;
@@ -35,15 +37,8 @@ using Lines = std::vector<std::string>;
 
 inline std::string kalfetch5_path() { return std::string(KAL_BIN_DIR) + "/kalfetch5"; }
 
-inline std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void write_text(const fs::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using test::read_file;
+using test::write_file;
 
 // Split at line feeds; a final line feed ends the last line.
 inline Lines split_lines(const std::string& text) {

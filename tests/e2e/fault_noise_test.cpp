@@ -43,14 +43,14 @@ TEST(FaultNoise, EveryDamageInOneUploadLosesNoLine) {
 
   const std::string raw_name = session_raw_name(cwd.path());
   ASSERT_FALSE(raw_name.empty()) << numbered(f.lines);
-  const Lines raw = trimmed_lines(split_lines(slurp(cwd.path() / raw_name)));
+  const Lines raw = trimmed_lines(split_lines(read_file(cwd.path() / raw_name)));
   std::string missing;
   EXPECT_TRUE(holds_in_order(raw, memory, missing)) << "missing: " << missing << "\n" << numbered(raw);
   // The 300-character line 8 is refused whole: its first 256 characters
   // (written behind the rejected mark, as every damaged piece is) are
   // followed by its clean repeat, not by its blank rest answered as a line
   // of its own.
-  const Lines raw_as_written = split_lines(slurp(cwd.path() / raw_name));
+  const Lines raw_as_written = split_lines(read_file(cwd.path() / raw_name));
   const std::string cut_line8 =
       std::string(kRejectedMark) + memory[7] + std::string(256 - memory[7].size(), ' ');
   const auto at = std::find(raw_as_written.begin(), raw_as_written.end(), cut_line8);
@@ -66,7 +66,7 @@ TEST(FaultNoise, EveryDamageInOneUploadLosesNoLine) {
   EXPECT_TRUE(has_line(f.lines, "Clear Sensor data memory?"));
   // End of input at the clear prompt is "any other key": nothing cleared.
   EXPECT_EQ(sensor.heard("AA 91 19 55"), 0);
-  EXPECT_EQ(slurp(sensor.memory_file), joined(memory));
+  EXPECT_EQ(read_file(sensor.memory_file), joined(memory));
   // End of input at the height prompt keeps 0.2.
   EXPECT_TRUE(has_line(f.lines, ">>>> Sensor has been shut down..."));
   EXPECT_TRUE(has_line(f.lines, ">>>Transcribe to file type X"));
@@ -74,7 +74,7 @@ TEST(FaultNoise, EveryDamageInOneUploadLosesNoLine) {
   // Every station reaches the survey's output (a line accepted twice, when an
   // "R" crossed an "N", gives its station twice).
   std::set<int> stations;
-  for (const std::string& l : split_lines(slurp(cwd.path() / "LINE0001.xyz"))) {
+  for (const std::string& l : split_lines(read_file(cwd.path() / "LINE0001.xyz"))) {
     if (l.starts_with("\\")) continue;  // the header lines of the G output, written over the X one
     stations.insert(std::stoi(l.substr(0, 6)));
   }
@@ -184,7 +184,7 @@ TEST_P(PacedLinkClean, EveryLineIsAcceptedAtItsFirstSending) {
   if (hold_ups == 0) {
     EXPECT_EQ(asked, 0) << numbered(f.lines);
     EXPECT_EQ(count_containing(f.lines, " Transfer error on packet "), 0) << numbered(f.lines);
-    EXPECT_EQ(split_lines(slurp(cwd.path() / session_raw_name(cwd.path()))), memory);
+    EXPECT_EQ(split_lines(read_file(cwd.path() / session_raw_name(cwd.path()))), memory);
   } else {
     EXPECT_LE(asked, hold_ups) << "the simulator was held up " << hold_ups << " times";
   }
@@ -281,7 +281,7 @@ TEST_P(PacedLinkNoise, NoisyUploadAnswersEachTransmissionOnce) {
 
   const std::string raw_name = session_raw_name(cwd.path());
   ASSERT_FALSE(raw_name.empty()) << numbered(f.lines);
-  const Lines raw = split_lines(slurp(cwd.path() / raw_name));
+  const Lines raw = split_lines(read_file(cwd.path() / raw_name));
   std::string missing;
   EXPECT_TRUE(holds_in_order(trimmed_lines(raw), memory, missing)) << "missing: " << missing;
   EXPECT_TRUE(has_line(f.lines, "   Data  successfully transcribed!")) << numbered(f.lines);

@@ -3,12 +3,17 @@
 // again, the end of input keeps the value offered, and the files are those
 // of the plain answer.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "e2e/xlat_harness.h"
 #include "e2e/xlat_records.h"
+#include "support/run_program.h"
 
 namespace kal::xtest {
 namespace {
@@ -68,6 +73,51 @@ TEST(FaultPrompt, QuitKeyAndEndOfInputAtTheTranscriptionPrompts) {
   const XlatRun run = run_kalxlat(other.path(), {"in.RAW", "X"}, "/\n2\n");
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(read_file(other.file("Default.xyz")), ref_xyz);
+}
+
+// Reads `fd` into `out` until `out` holds `text` (true) or ten seconds pass
+// or the output ends (false). No console line holds kToTheEnd.
+constexpr std::string_view kToTheEnd{"\0", 1};
+bool read_until(int fd, std::string_view text, std::string& out) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (out.find(text) == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    struct pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// The operator types each answer only once its prompt is on the screen: the
+// program has written the prompt before it waits for the reply, and the
+// dialogue is byte for byte that of the same answers given at once.
+TEST(FaultPrompt, EachPromptIsOnThePipeBeforeItsReplyIsRead) {
+  TempDir ref_dir;
+  write_file(ref_dir.file("in.RAW"), raw_text(kRaw));
+  const XlatRun ref = run_kalxlat(ref_dir.path(), {"in.RAW", "X"}, "/\n/\n");
+  ASSERT_EQ(ref.status, 0) << numbered(ref.lines);
+
+  TempDir dir;
+  write_file(dir.file("in.RAW"), raw_text(kRaw));
+  kal::test::ChildProcess program;
+  ASSERT_TRUE(program.start({kalxlat_path(), "in.RAW", "X"}, {dir.path(), {}}));
+  std::string out;
+  ASSERT_TRUE(read_until(program.stdout_fd(), kHeightPrompt, out)) << out;
+  ASSERT_EQ(out.find(kLengthPrompt), std::string::npos) << out;
+  ASSERT_EQ(::write(program.stdin_fd(), "/\n", 2), 2);
+  ASSERT_TRUE(read_until(program.stdout_fd(), kLengthPrompt, out)) << out;
+  ASSERT_EQ(::write(program.stdin_fd(), "/\n", 2), 2);
+  program.close_stdin();
+  read_until(program.stdout_fd(), kToTheEnd, out);
+  program.wait();
+  EXPECT_EQ(program.exit_status(), 0);
+  EXPECT_EQ(out, ref.out);
 }
 
 }  // namespace

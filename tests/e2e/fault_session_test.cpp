@@ -52,7 +52,7 @@ bool has_block(const Lines& lines, const Lines& block) {
 
 Lines raw_of(const Folder& cwd) {
   const std::string name = session_raw_name(cwd.path());
-  return name.empty() ? Lines{} : split_lines(slurp(cwd.path() / name));
+  return name.empty() ? Lines{} : split_lines(read_file(cwd.path() / name));
 }
 
 Lines first_lines(const Lines& all, std::size_t n) { return Lines(all.begin(), all.begin() + static_cast<long>(n)); }
@@ -196,7 +196,7 @@ TEST(FaultSession, SilentSensorWaitsForTheOperator) {
   EXPECT_TRUE(has_line(f.lines, ">Data Upload Phase Terminated."));
   EXPECT_EQ(raw_of(cwd), first_lines(memory, 5));
   // Lines 4 and 5 are stations 1 and 2.
-  EXPECT_EQ(split_lines(slurp(cwd.path() / "LINE0001.xyz")).size(), 2u);
+  EXPECT_EQ(split_lines(read_file(cwd.path() / "LINE0001.xyz")).size(), 2u);
   EXPECT_TRUE(has_line(f.lines, "   Data  successfully transcribed!")) << numbered(f.lines);
 }
 
@@ -224,7 +224,7 @@ TEST(FaultSession, SilentSensorEndsAnUnattendedRunAfterAMinute) {
   EXPECT_TRUE(has_block(f.lines, kTimeoutBox)) << numbered(f.lines);
   EXPECT_FALSE(has_line(f.lines, ">Restoring Sensor to standard initial baud rate..."));
   EXPECT_EQ(raw_of(cwd), first_lines(memory, 5));
-  EXPECT_EQ(split_lines(slurp(cwd.path() / "LINE0001.xyz")).size(), 2u);
+  EXPECT_EQ(split_lines(read_file(cwd.path() / "LINE0001.xyz")).size(), 2u);
 }
 
 // A cable so bad that line 6 arrives damaged at every sending (its "$"
@@ -311,7 +311,7 @@ TEST(FaultSession, MemoryIsClearedOnlyOnceTheRawFileIsOnDisk) {
     EXPECT_EQ(raw_of(cwd), memory);
 
     // The system calls in order: the last syncs before the clear frame.
-    const Lines calls = split_lines(slurp(log));
+    const Lines calls = split_lines(read_file(log));
     const auto frame = std::find_if(calls.begin(), calls.end(), [](const std::string& l) {
       return l.find("write(") != std::string::npos && l.find("\"\\252\\221\\31U\"") != std::string::npos;
     });
@@ -323,15 +323,15 @@ TEST(FaultSession, MemoryIsClearedOnlyOnceTheRawFileIsOnDisk) {
     };
     const std::string folder = fs::canonical(cwd.path()).string();
     if (!sync_fails) {
-      ASSERT_NE(frame, calls.end()) << slurp(log);
-      EXPECT_TRUE(synced(folder + "/" + raw_name)) << slurp(log);
-      EXPECT_TRUE(synced(folder)) << slurp(log);
+      ASSERT_NE(frame, calls.end()) << read_file(log);
+      EXPECT_TRUE(synced(folder + "/" + raw_name)) << read_file(log);
+      EXPECT_TRUE(synced(folder)) << read_file(log);
       EXPECT_EQ(sensor.heard("H> 38400 AA 91 19 55"), 1);
-      EXPECT_EQ(slurp(sensor.memory_file), "");
+      EXPECT_EQ(read_file(sensor.memory_file), "");
     } else {
       EXPECT_EQ(frame, calls.end());
       EXPECT_EQ(sensor.heard("AA 91 19 55"), 0);
-      EXPECT_EQ(slurp(sensor.memory_file), joined(memory));
+      EXPECT_EQ(read_file(sensor.memory_file), joined(memory));
       EXPECT_TRUE(has_line(f.lines, "*** Sensor data memory NOT cleared: the RAW file is not safely on disk."))
           << numbered(f.lines);
       EXPECT_TRUE(has_line(f.lines, "*** The RAW file " + raw_name +
@@ -362,7 +362,7 @@ TEST(FaultSession, HangUpMidUploadLosesNoLine) {
   EXPECT_TRUE(has_block(f.lines, kTimeoutBox)) << numbered(f.lines);
   EXPECT_EQ(raw_of(cwd), first_lines(memory, 6));
   // Lines 4 to 6 are stations 1 to 3.
-  const Lines xyz = split_lines(slurp(cwd.path() / "LINE0001.xyz"));
+  const Lines xyz = split_lines(read_file(cwd.path() / "LINE0001.xyz"));
   ASSERT_EQ(xyz.size(), 3u);
   EXPECT_EQ(xyz[2].substr(0, 6), "     3");
   EXPECT_TRUE(has_line(f.lines, "   Data  successfully transcribed!")) << numbered(f.lines);
@@ -389,10 +389,10 @@ TEST(FaultSession, QuitAtClearPromptClearsNothing) {
   expect_normal_end(f, kExitOk);
 
   EXPECT_EQ(sensor.heard("AA 91 19 55"), 0);
-  EXPECT_EQ(slurp(sensor.memory_file), joined(memory));
+  EXPECT_EQ(read_file(sensor.memory_file), joined(memory));
   EXPECT_TRUE(has_line(f.lines, ">>>> Sensor has been shut down..."));
   EXPECT_EQ(raw_of(cwd), memory);
-  EXPECT_EQ(split_lines(slurp(cwd.path() / "LINE0001.xyz")).size(), 5u);
+  EXPECT_EQ(split_lines(read_file(cwd.path() / "LINE0001.xyz")).size(), 5u);
   EXPECT_TRUE(has_line(f.lines, "   Data  successfully transcribed!")) << numbered(f.lines);
 }
 
@@ -421,7 +421,7 @@ const Lines kNothingDone = {
 // Opens of "COM3" recorded by strace in `log`.
 int open_attempts(const fs::path& log) {
   int n = 0;
-  for (const std::string& l : split_lines(slurp(log)))
+  for (const std::string& l : split_lines(read_file(log)))
     if (l.find("/COM3\"") != std::string::npos && l.find("open") != std::string::npos) ++n;
   return n;
 }

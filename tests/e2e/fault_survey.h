@@ -80,7 +80,7 @@ struct Sensor {
   bool start(const Lines& memory, std::vector<std::string> options) {
     memory_file = (ports.path() / "memory.txt").string();
     trace_file = (ports.path() / "trace.txt").string();
-    write_text(memory_file, joined(memory));
+    write_file(memory_file, joined(memory));
     std::vector<std::string> args = {"--port", "3", "--memory", memory_file, "--trace", trace_file};
     args.insert(args.end(), options.begin(), options.end());
     return sim.start((ports.path() / "dev").string(), args);
@@ -116,7 +116,7 @@ inline void collect_outputs(const fs::path& dir, const std::string& raw_stem, co
                             Outputs& outputs) {
   for (const std::string& name : entries_of(dir)) {
     if (name == raw_stem + ".RAW") continue;
-    outputs[prefix + replaced(name, raw_stem, "RAW")] = replaced(slurp(dir / name), raw_stem, "RAW");
+    outputs[prefix + replaced(name, raw_stem, "RAW")] = replaced(read_file(dir / name), raw_stem, "RAW");
   }
 }
 

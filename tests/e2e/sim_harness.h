@@ -39,6 +39,9 @@
 #include <thread>
 #include <vector>
 
+#include "link/termios_speeds.h"
+#include "support/text_files.h"
+
 extern char** environ;
 
 namespace kal::simtest {
@@ -73,14 +76,10 @@ class SimFolder {
 
   // Writes `content` byte for byte and returns the file's path.
   std::string write_file(std::string_view name, std::string_view content) const {
-    std::ofstream out(file(name), std::ios::binary);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    test::write_file(file(name), content);
     return file(name);
   }
-  std::string read_file(std::string_view name) const {
-    std::ifstream in(file(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  std::string read_file(std::string_view name) const { return test::read_file(file(name)); }
 
  private:
   std::string path_;
@@ -195,17 +194,8 @@ class SimProcess {
 };
 
 inline speed_t termios_speed(int baud) {
-  switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;
-  }
+  speed_t code = B0;
+  return speed_of(baud, code) ? code : B0;
 }
 
 // The host's end of the line: the published slave, raw 8N1.

@@ -184,11 +184,6 @@ XlatRun run_kalxlat(const std::string& cwd, const std::vector<std::string>& args
   return run;
 }
 
-void write_file(const std::string& path, std::string_view bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 std::string raw_text(const std::vector<std::string>& lines, std::string_view eol) {
   std::string text;
   for (const auto& l : lines) {
@@ -203,22 +198,8 @@ bool file_exists(const std::string& path) {
   return fs::exists(path, ec);
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
 std::vector<std::string> read_lines(const std::string& path) {
   return split_lines(read_file(path));
-}
-
-std::set<std::string> list_files(const std::string& dir) {
-  std::set<std::string> names;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec)) names.insert(e.path().filename().string());
-  return names;
 }
 
 std::vector<std::vector<std::string>> read_csv(const std::string& path) {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/text_files.h"
+
 namespace kal::xtest {
 
 // A fresh folder under the system temp folder, removed with everything in it
@@ -50,16 +52,15 @@ std::string kalxlat_path();
 XlatRun run_kalxlat(const std::string& cwd, const std::vector<std::string>& args,
                     const std::string& input = "");
 
-// Files.
-void write_file(const std::string& path, std::string_view bytes);
+// Files (whole files byte for byte: tests/support).
+using test::list_files;
+using test::read_file;
+using test::write_file;
 // RAW lines joined with `eol` after every line.
 std::string raw_text(const std::vector<std::string>& lines, std::string_view eol = "\n");
 bool file_exists(const std::string& path);
-std::string read_file(const std::string& path);
 // Text file split at line feeds; the final line feed ends the last line.
 std::vector<std::string> read_lines(const std::string& path);
-// Names of the entries directly inside `dir`.
-std::set<std::string> list_files(const std::string& dir);
 
 // The records of a CSV file (RFC 4180: quoted fields, doubled quotes, CR LF
 // or LF line ends), each split into its fields.

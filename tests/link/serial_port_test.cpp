@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <string>
@@ -287,6 +288,41 @@ TEST_F(SerialPortTest, CrLfEndsOneLineOnlyOnce) {
   ASSERT_EQ(SERIAL_READ(&port_, buffer, 8, &count), kSerialOk);
   EXPECT_EQ(count, 4);
   EXPECT_EQ(std::string(buffer, 8), "\nB\r\n    ");
+}
+
+// A read of what has been received never waits: bytes without a line end
+// come out at once, and a read of an empty ring gives none. (The unread
+// count may already include bytes on their way from the driver; a reader
+// that asked a waiting read for them could wait for ever on a sensor that
+// sends nothing more before it is answered.)
+TEST_F(SerialPortTest, ReadReceivedNeverWaits) {
+  connect();
+  peer_.send("AB");
+  std::int32_t unread = 0;
+  std::int64_t quiet_us = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  do {  // until the reader has delivered both bytes
+    ASSERT_EQ(SERIAL_UNREAD(&port_, &unread, &quiet_us), kSerialOk);
+  } while ((unread < 2 || quiet_us == 0) && std::chrono::steady_clock::now() < deadline);
+  ASSERT_EQ(unread, 2);
+  for (const char* expected : {"AB", ""}) {
+    // Only the connecting thread may read: a watchdog ends a read that
+    // waits (with a line end after 2 s), so that the test fails, not hangs.
+    std::promise<void> returned;
+    std::thread watchdog([&peer = peer_, done = returned.get_future()] {
+      if (done.wait_for(std::chrono::seconds(2)) != std::future_status::ready) peer.send("\r\n");
+    });
+    const auto started = std::chrono::steady_clock::now();
+    std::int32_t count = -1;
+    char buffer[8];
+    const std::int32_t status = SERIAL_READ_RECEIVED(&port_, buffer, 8, &count);
+    const auto took = std::chrono::steady_clock::now() - started;
+    returned.set_value();
+    watchdog.join();
+    EXPECT_LT(took, std::chrono::seconds(1)) << "the read waited for bytes that had not come";
+    EXPECT_EQ(status, kSerialOk);
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(count)), expected);
+  }
 }
 
 TEST_F(SerialPortTest, WithoutLineEndBitsReadTakesExactlyTheCapacity) {

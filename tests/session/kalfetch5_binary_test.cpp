@@ -1,14 +1,18 @@
 // The real kalfetch5 executable as an operator's script runs it: arguments,
 // answers piped to standard input, the real clock and pacing.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "expected_lines.h"
+#include "link/pty_peer.h"
 #include "sim_harness.h"
 #include "support/run_program.h"
 
@@ -107,6 +111,48 @@ TEST(Kalfetch5Binary, UploadsAPacedBuiltInSurveyWithScriptedAnswers) {
   EXPECT_EQ(raw_lines.size(), 40u);
   EXPECT_EQ(raw_lines.back(), "Z$");
   for (const std::string& l : raw_lines) EXPECT_EQ(l.substr(1, 1), "$") << l;
+}
+
+// What `fd` delivers until `deadline`.
+std::string read_until(int fd, std::chrono::steady_clock::time_point deadline) {
+  std::string got;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return got;
+    struct pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) return got;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// A sensor that never answers. The program writes its waiting lines, then
+// sends the sensor its first byte and waits for a reply: a tenth of a second
+// after that byte the lines are on the pipe. Ctrl-C then ends the program.
+// About 10 s of power-up wait; run alone, as the tenth of a second is tight
+// on a busy machine.
+TEST(Kalfetch5BinaryPaced, LinesReachThePipeWhileTheProgramWaitsOnASilentSensor) {
+  TempCwd cwd;
+  ASSERT_TRUE(cwd.ready());
+  testing::PtyPeer sensor(3);  // sets KALFETCH_PORT_DIR for the program
+  ASSERT_TRUE(sensor.ok());
+  ChildProcess program;
+  ASSERT_TRUE(program.start({std::string(KAL_BIN_DIR) + "/kalfetch5", "X", "COM3", "19200"},
+                            {cwd.path(), {}}));
+  // The first byte of the memory-clear sequence that precedes the query.
+  ASSERT_EQ(sensor.receive(1, 30000), "4");
+  const auto sent = std::chrono::steady_clock::now();
+  const std::string out = read_until(program.stdout_fd(), sent + std::chrono::milliseconds(100));
+  const std::string waiting = joined(Lines{testing_line("       38400")} + kPowerUpAdvice + kWaitingForReply);
+  EXPECT_TRUE(out.starts_with(joined(kBannerLines))) << out;
+  EXPECT_TRUE(out.ends_with(waiting)) << out;
+
+  program.send(SIGINT);
+  EXPECT_TRUE(program.ends_within(std::chrono::seconds(10)));
+  EXPECT_EQ(program.exit_status(), -1);  // ended by the signal, as Ctrl-C does
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "support/text_files.h"
+
 namespace kal::test {
 
 class TempDir {
@@ -44,14 +46,7 @@ class TempDir {
   // The path of `name` in the folder.
   std::string file(std::string_view name) const { return path_.string() + "/" + std::string(name); }
   // The names of everything in the folder.
-  std::set<std::string> files() const {
-    std::set<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(path_, ec)) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
-  }
+  std::set<std::string> files() const { return list_files(path_); }
 
  private:
   // A folder that cannot be entered is given up, so that nothing is written

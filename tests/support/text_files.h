@@ -3,8 +3,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace kal::test {
@@ -17,8 +20,20 @@ inline std::string read_file(const std::filesystem::path& path) {
   return all.str();
 }
 
-inline void write_file(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
+// Creates or overwrites the file with exactly `bytes`.
+inline void write_file(const std::filesystem::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The names of the entries directly inside `dir` (none when it cannot be read).
+inline std::set<std::string> list_files(const std::filesystem::path& dir) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
 }
 
 // The lines of a text file without their line ends, LF or, as Windows
