@@ -258,11 +258,12 @@ TEST(FaultSession, EveryLineDamagedEndsAnUnattendedRunAfterAMinute) {
   EXPECT_GE(sensor.heard("line 6 asked again"), 100);
   EXPECT_EQ(sensor.heard("line 6 accepted"), 0);
   EXPECT_GE(count_containing(f.lines, " Transfer error on packet "), 100);
-  // The RAW file: the five accepted lines, then only the damaged copies.
+  // The RAW file: the five accepted lines, then only the damaged copies,
+  // each behind the rejected mark.
   const Lines raw = raw_of(cwd);
   ASSERT_GT(raw.size(), 5u);
   EXPECT_EQ(first_lines(raw, 5), first_lines(memory, 5));
-  const std::string damaged = memory[5].substr(0, 1) + memory[5].substr(2);
+  const std::string damaged = std::string(kRejectedMark) + memory[5].substr(0, 1) + memory[5].substr(2);
   for (std::size_t i = 5; i < raw.size(); ++i) ASSERT_EQ(raw[i], damaged) << "RAW line " << i + 1;
 }
 
