@@ -12,7 +12,7 @@
 #include "transcribe/gps_prepass.h"
 #include "transcribe/header.h"
 #include "transcribe/names.h"
-#include "transcribe/records.h"
+#include "transcribe/station_flow.h"
 #include "transcribe/transcribe_state.h"
 #include "transcribe/writers.h"
 

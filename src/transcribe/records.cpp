@@ -186,13 +186,19 @@ void set_angles_by_rule(Station& s) {
 
 // NULD and RAW readings need the coil spacings: without a configuration from
 // the header the operator gives the length code.
-void ensure_configuration(Run& run) {
-  if (is_nuld_or_raw(run.station.DataType) && !spacing_known(run.config)) full_length_code_prompt(run);
+LengthCodeNeeded configuration_needed(const Run& run) {
+  const bool needed = is_nuld_or_raw(run.station.DataType) && !spacing_known(run.config);
+  return needed ? LengthCodeNeeded::full : LengthCodeNeeded::none;
 }
 
-Stop complete_station(Run& run, StationKind kind) { return write_station(run, kind); }
+SurveyRecord station_read(StationKind kind, LengthCodeNeeded needs = LengthCodeNeeded::none) {
+  SurveyRecord record;
+  record.station = kind;
+  record.needs = needs;
+  return record;
+}
 
-Stop handle_t(Run& run) {
+SurveyRecord read_t(Run& run) {
   const std::string& line = run.line;
   const bool read = read_station(run, [&](Station& s) {
     bool ok = true;
@@ -235,41 +241,36 @@ Stop handle_t(Run& run) {
     }
     return ok;
   });
-  if (!read) return std::nullopt;
-  ensure_configuration(run);
-  convert_by_data_type(run, 1, 1);
-  return complete_station(run, StationKind::T);
+  if (!read) return {};
+  return station_read(StationKind::T, configuration_needed(run));
 }
 
-// The fields of a $PKLVT sentence, applied only once it has been read whole.
-struct PklvtFields {
-  std::int32_t hour = 0, minute = 0, second = 0;
-  std::int32_t hi = 0, hq = 0, pi = 0, pq = 0, extra_b = 0, extra_a = 0;
-  std::int32_t voltage = 0, temperature = 0, pitch = 0, roll = 0;
-  std::string data_type;
-};
-
-Stop handle_pklvt(Run& run) {
-  Station& s = run.station;
+SurveyRecord read_pklvt(Run& run) {
   const std::string& line = run.line;
   const int length = record_length(line);
-  const bool length_ok = length >= 90 && length <= 101;
-  PklvtFields f;
-  if (length_ok) {
+  SurveyRecord record = station_read(StationKind::Pklvt);
+  if (length >= 90 && length <= 101) {
+    PklvtFields f;
     if (!fmt::read<"7X,3I2,6(1X,I7),2(1X,I5),2(1X,I6),1X,A4">(
             line, {f.hour, f.minute, f.second, f.hi, f.hq, f.pi, f.pq, f.extra_b, f.extra_a, f.voltage,
                    f.temperature, f.pitch, f.roll, f.data_type})) {
       report_read_error(run);
-      return std::nullopt;
+      return {};
     }
+    record.pklvt = std::move(f);
   } else {
     report_packet_error("$PKLVT packet error:", line);
   }
-  if (!spacing_known(run.config)) {
-    short_length_code_prompt(run);
-    if (const Stop stop = rename_after_short_prompt(run)) return stop;
-  }
-  if (length_ok) {
+  if (!spacing_known(run.config)) record.needs = LengthCodeNeeded::short_code;
+  return record;
+}
+
+// The sentence's fields are taken only after the operator's dialogue, which
+// clears the voltage and temperature of the station before them.
+void convert_pklvt(Run& run, const std::optional<PklvtFields>& fields) {
+  Station& s = run.station;
+  if (fields) {
+    const PklvtFields& f = *fields;
     s.Hour = f.hour;
     s.Minute = f.minute;
     s.Second = f.second;
@@ -299,10 +300,9 @@ Stop handle_pklvt(Run& run) {
   s.PC[0] = (static_cast<float>(s.RawPQ[0]) / 1000.0f) / c.PrpFactor[0];
   s.HI[0] = static_cast<float>(s.RawHI[0]) / 1000.0f;
   s.PI[0] = static_cast<float>(s.RawPI[0]) / 1000.0f;
-  return complete_station(run, StationKind::Pklvt);
 }
 
-Stop handle_d(Run& run) {
+SurveyRecord read_d(Run& run) {
   const std::string& line = run.line;
   const float version = run.config.SoftwareVersion;
   const int length = record_length(line);
@@ -335,13 +335,12 @@ Stop handle_d(Run& run) {
     if (ok) set_status_from_raw(s);
     return ok;
   });
-  if (!read) return std::nullopt;
-  convert_by_data_type(run, 1, 1);
-  return complete_station(run, StationKind::D);
+  if (!read) return {};
+  return station_read(StationKind::D);
 }
 
-Stop handle_x(Run& run) {
-  Config& c = run.config;
+SurveyRecord read_x(Run& run) {
+  const Config& c = run.config;
   const std::string& line = run.line;
   const int length = record_length(line);
   const bool read = read_station(run, [&](Station& s) {
@@ -366,21 +365,22 @@ Stop handle_x(Run& run) {
     }
     return ok;
   });
-  if (!read) return std::nullopt;
+  if (!read) return {};
+  return station_read(StationKind::X, configuration_needed(run));
+}
+
+void convert_x(Run& run) {
+  Config& c = run.config;
   Station& s = run.station;
-  if (is_nuld_or_raw(s.DataType)) {
-    ensure_configuration(run);
-    compute_factors(c, 2, c.GeometryCount);
-  }
+  if (is_nuld_or_raw(s.DataType)) compute_factors(c, 2, c.GeometryCount);
   if (c.GeometryCount > 1) convert_by_data_type(run, 2, c.GeometryCount);
   if (is_data_type(s.DataType, "CONV") && c.LengthCode == 620) {
     s.HC[1] *= c.ProtoScaleA;
     s.PC[1] *= c.ProtoScaleB;
   }
-  return complete_station(run, StationKind::X);
 }
 
-Stop handle_n(Run& run) {
+SurveyRecord read_n(Run& run) {
   Config& c = run.config;
   const std::string& line = run.line;
   const bool read = read_station(run, [&](Station& s) {
@@ -394,7 +394,7 @@ Stop handle_n(Run& run) {
     }
     return ok;
   });
-  if (!read) return std::nullopt;
+  if (!read) return {};
   Station& s = run.station;
   for (int g = 0; g < kMaxGeometries; ++g) {
     const auto i = index(g);
@@ -411,10 +411,10 @@ Stop handle_n(Run& run) {
     s.HC[1] *= c.ProtoScaleA;
     s.PC[1] *= c.ProtoScaleB;
   }
-  return complete_station(run, StationKind::N);
+  return station_read(StationKind::N);
 }
 
-Stop handle_i(Run& run) {
+SurveyRecord read_i(Run& run) {
   Station& s = run.station;
   const Config& c = run.config;
   const std::string& line = run.line;
@@ -422,11 +422,11 @@ Stop handle_i(Run& run) {
   if (!fmt::read<"3X,3I2,1X,3I4,1X,I5,1X,I2">(line,
                                               {hour, minute, second, pitch, roll, height, reading, count})) {
     report_read_error(run);
-    return std::nullopt;
+    return {};
   }
   if (count < 0 || count > kEmsChannels) {
     put_line(fmt::FreeLine().text("*** I$ record ignored: channel count ").i32(count).str());
-    return std::nullopt;
+    return {};
   }
   // The first channel is I5 from column 33, the others I6.
   std::array<std::int32_t, kEmsChannels> channels = s.ems_raw;
@@ -435,7 +435,7 @@ Stop handle_i(Run& run) {
                                           : std::string_view(line).substr(37 + 6 * index(k - 1), 6);
     if (!fmt::read_int(field, channels[index(k)])) {
       report_read_error(run);
-      return std::nullopt;
+      return {};
     }
   }
   s.Hour = hour;
@@ -457,7 +457,7 @@ Stop handle_i(Run& run) {
     run.sensor_height = static_cast<float>(height) / 100.0f;
     s.ems_reading = static_cast<float>(reading) / 10000.0f;
   }
-  return complete_station(run, StationKind::I);
+  return station_read(StationKind::I);
 }
 
 void handle_gps(Run& run) {
@@ -479,13 +479,6 @@ void handle_gps(Run& run) {
     gps.text.assign(record.substr(0, std::min<std::size_t>(record.size(), kGpsTextLength)));
     write_gps_line(run, "$GPG" + std::string(trimmed(columns(record, 4, kLineLength))));
   }
-}
-
-void configure_from_prompt(Config& config, std::int32_t code) {
-  config.LengthCode = code;
-  apply_length_code(config, code);
-  compute_factors(config, 1, 1);
-  if (code == 620) set_prototype(config);
 }
 
 }  // namespace
@@ -524,28 +517,7 @@ bool convert_by_data_type(Run& run, int first, int last) {
   return true;
 }
 
-void full_length_code_prompt(Run& run) {
-  std::int32_t code = 1;
-  do {
-    put_line("Enter Kalvor Length Code (1,15,2,4,21,215,42,421,62,621,642 or 842, default=1)");
-    put_line("     where 15 and 215 represent the 1HQ and 21HQ instruments");
-  } while (!read_reply(code));
-  configure_from_prompt(run.config, code);
-}
-
-void short_length_code_prompt(Run& run) {
-  std::int32_t code = 1;
-  do {
-    put_line("Enter Kalvor Length Code (1, 2, or 4, default=1)");
-  } while (!read_reply(code));
-  Config& c = run.config;
-  c.LengthCode = code;
-  c.HcpSpacing[0] = code == 1 ? 1.0f : code == 2 ? 2.0f : 4.0f;
-  c.PrpSpacing[0] = code == 1 ? 1.1f : code == 2 ? 2.1f : 4.1f;
-  compute_factors(c, 1, 1);
-}
-
-Stop handle_survey_record(Run& run) {
+SurveyRecord read_survey_record(Run& run) {
   const std::string& line = run.line;
   if (has_tag(line, 'O')) {
     handle_offsets(run);
@@ -557,23 +529,44 @@ Stop handle_survey_record(Run& run) {
     handle_status(run);
   } else if (has_tag(line, 'Z')) {
     put_line("   Normal end of data encountered.");
-    return kXlatOk;
+    SurveyRecord end;
+    end.stop = kXlatOk;
+    return end;
   } else if (has_tag(line, 'T')) {
-    return handle_t(run);
+    return read_t(run);
   } else if (line.compare(0, 6, "$PKLVT") == 0) {
-    return handle_pklvt(run);
+    return read_pklvt(run);
   } else if (has_tag(line, 'D')) {
-    return handle_d(run);
+    return read_d(run);
   } else if (has_tag(line, 'X')) {
-    return handle_x(run);
+    return read_x(run);
   } else if (has_tag(line, 'N')) {
-    return handle_n(run);
+    return read_n(run);
   } else if (has_tag(line, 'I')) {
-    return handle_i(run);
+    return read_i(run);
   } else if (has_tag(line, 'G')) {
     handle_gps(run);
   }
-  return std::nullopt;
+  return {};
+}
+
+void convert_station(Run& run, const SurveyRecord& record) {
+  if (!record.station) return;
+  switch (*record.station) {
+    case StationKind::T:
+    case StationKind::D:
+      convert_by_data_type(run, 1, 1);
+      break;
+    case StationKind::X:
+      convert_x(run);
+      break;
+    case StationKind::Pklvt:
+      convert_pklvt(run, record.pklvt);
+      break;
+    case StationKind::N:  // converted as read: nothing waits on the operator
+    case StationKind::I:
+      break;
+  }
 }
 
 }  // namespace kal::xlat

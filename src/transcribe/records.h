@@ -1,8 +1,11 @@
-// Survey records: recognition, fixed-column decoding, conversion to station
-// values, and the hand-over of each completed station to the writers.
+// Survey records: recognition, fixed-column decoding and the conversion of
+// each station's raw readings to station values. The operator's dialogue a
+// station may need in between is the caller's (station_flow.h).
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "transcribe/transcribe_state.h"
 
@@ -16,13 +19,35 @@ float angle_from_raw(std::int32_t raw);
 // false (with the console line) for a type that is not implemented.
 bool convert_by_data_type(Run& run, int first, int last);
 
-// The full length-code prompt (T$ and X$ records without a configuration)
-// and the short one ($PKLVT).
-void full_length_code_prompt(Run& run);
-void short_length_code_prompt(Run& run);
+// The length code a station needs from the operator before its readings
+// can be converted: none, the full prompt (NULD and RAW readings without a
+// configuration) or the short one ($PKLVT without a configuration).
+enum class LengthCodeNeeded { none, full, short_code };
 
-// Any line that is neither a header record nor a file header. The end-of-
-// data record and fatal errors end the run.
-Stop handle_survey_record(Run& run);
+// The fields of a $PKLVT sentence read whole.
+struct PklvtFields {
+  std::int32_t hour = 0, minute = 0, second = 0;
+  std::int32_t hi = 0, hq = 0, pi = 0, pq = 0, extra_b = 0, extra_a = 0;
+  std::int32_t voltage = 0, temperature = 0, pitch = 0, roll = 0;
+  std::string data_type;
+};
+
+// What one survey record brought: the end of the data, or a station read
+// (taken whole into run.station, or for $PKLVT held in `pklvt`) that still
+// needs `needs` from the operator before convert_station; or nothing.
+struct SurveyRecord {
+  Stop stop;
+  std::optional<StationKind> station;
+  LengthCodeNeeded needs = LengthCodeNeeded::none;
+  std::optional<PklvtFields> pklvt;
+};
+
+// Reads any line that is neither a header record nor a file header; the
+// records that are no station (offsets, reference, auxiliary, status, GPS)
+// take effect here.
+SurveyRecord read_survey_record(Run& run);
+
+// The station values of the station `record` read, once configured.
+void convert_station(Run& run, const SurveyRecord& record);
 
 }  // namespace kal::xlat

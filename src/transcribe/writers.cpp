@@ -358,7 +358,6 @@ void station_grid_position(Run& run, double& easting, double& northing) {
 }
 
 Stop write_station(Run& run, StationKind kind) {
-  if (run.observer != nullptr) run.observer->station_completed(run, kind);
   if (!type_writes(run.type, run.config.GeometryCount, kind)) return std::nullopt;
   std::string& line = run.buffers.line;
   switch (run.type) {
@@ -432,38 +431,6 @@ void write_aux_line(Run& run) {
 void write_gps_line(Run& run, std::string_view text) {
   run.gps.write_line(text);
   ++run.gps_count;
-}
-
-Stop rename_after_short_prompt(Run& run) {
-  // A main output that already holds lines is kept and written on.
-  const bool rename = run.main.is_open() && run.main.lines() == 0;
-  // The name of the file itself ("Default.xyz" before any file header).
-  if (run.main.is_open()) run.out_name = run.main.path().substr(run.dir_prefix.size());
-  if (rename) {
-    close_output(run, run.main, Disposition::remove);
-    // The type's own extension in capitals: an ICE output under the IDF
-    // name of type P would overwrite, or be overwritten by, a type P run.
-    std::string_view upper;
-    if (run.type == OutputType::X) upper = "XYZ";
-    if (run.type == OutputType::L) upper = "LOG";
-    if (run.type == OutputType::I) upper = "ICE";
-    const auto dot = run.out_name.rfind('.');
-    if (!upper.empty() && dot != std::string::npos) {
-      run.out_name = run.out_name.substr(0, dot + 1) + std::string(upper);
-    }
-  }
-  put_line(fmt::FreeLine().text("Output file: ").text(run.out_name).str());
-  put_line(fmt::FreeLine()
-               .text("Sensor Length code for this file is ")
-               .i32(run.config.LengthCode)
-               .str());
-  run.station.Voltage = 0.0f;
-  run.station.Temperature = 0.0f;
-  if (rename) {
-    if (!open_output(run, run.main, run.out_name)) return kXlatOutputOpen;
-    if (run.type == OutputType::S) run.opening_line_due = true;
-  }
-  return std::nullopt;
 }
 
 }  // namespace kal::xlat

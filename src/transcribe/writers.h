@@ -30,9 +30,4 @@ void write_aux_line(Run& run);
 // One line of the GPS file.
 void write_gps_line(Run& run, std::string_view text);
 
-// After the short length-code prompt: the main output takes the name with
-// an upper-case extension (X, L, I), unless it already holds lines, which
-// are kept and written on.
-Stop rename_after_short_prompt(Run& run);
-
 }  // namespace kal::xlat

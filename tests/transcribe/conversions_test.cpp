@@ -4,6 +4,7 @@
 #include "common/fixed_text.h"
 #include "transcribe/header.h"
 #include "transcribe/records.h"
+#include "transcribe/station_flow.h"
 #include "transcribe/xlat_test_support.h"
 
 namespace kal::xlat {
