@@ -51,11 +51,14 @@ Cell text(std::string v) {
 }
 
 std::string time_text(const StationRecord& s) {
-  return zero_filled(s.hour) + ":" + zero_filled(s.minute) + ":" + zero_filled(s.second) + "." +
-         zero_filled(s.millisecond, 3);
+  return zero_filled(s.values.Hour) + ":" + zero_filled(s.values.Minute) + ":" + zero_filled(s.values.Second) +
+         "." + zero_filled(s.millisecond(), 3);
 }
 
-std::string mark_text(char mark) { return mark == ' ' ? std::string() : std::string(1, mark); }
+// A mark of one character; a blank one is none.
+std::string mark_text(const std::string& mark) {
+  return mark.empty() || mark[0] == ' ' ? std::string() : mark.substr(0, 1);
+}
 
 std::vector<std::string> column_names(const GeometryColumns& geometry) {
   std::vector<std::string> names = {"survey",  "line",     "station",     "line_mark", "station_mark",
@@ -73,34 +76,38 @@ std::vector<std::string> column_names(const GeometryColumns& geometry) {
 }
 
 std::vector<Cell> row_of(const SurveyFile& file, const StationRecord& s) {
+  const xlat::Station& v = s.values;
+  const xlat::GpsFix& f = s.fix;
   std::vector<Cell> row;
   row.reserve(32);
-  const bool fix = s.has_fix;
+  const bool fix = s.has_fix();
   row.push_back(text(file.survey));
-  row.push_back(integer(s.line));
-  row.push_back(integer(s.station));
-  row.push_back(text(mark_text(s.line_mark)));
-  row.push_back(text(mark_text(s.station_mark)));
+  row.push_back(integer(v.LineNumber));
+  row.push_back(integer(v.StationNumber));
+  row.push_back(text(mark_text(v.LineMark)));
+  row.push_back(text(mark_text(v.StationMark)));
   row.push_back(text(time_text(s)));
-  row.push_back(integer(s.gps_time_ms));
-  row.push_back(fix ? number(s.latitude) : empty());
-  row.push_back(fix ? number(s.longitude) : empty());
-  row.push_back(fix ? number(s.altitude) : empty());
-  row.push_back(integer(s.fix));
-  row.push_back(integer(s.satellites));
-  row.push_back(number(s.hdop));
+  row.push_back(integer(f.time));
+  row.push_back(fix ? number(f.latitude) : empty());
+  row.push_back(fix ? number(f.longitude) : empty());
+  row.push_back(fix ? number(f.altitude) : empty());
+  row.push_back(integer(f.fix));
+  row.push_back(integer(f.satellites));
+  row.push_back(number(f.hdop));
   row.push_back(fix ? number(s.easting) : empty());
   row.push_back(fix ? number(s.northing) : empty());
   row.push_back(text(fix ? zone_text(s.zone) : std::string()));
   for (int g = 0; g < file.geometry.count; ++g) {
     const auto i = static_cast<std::size_t>(g);
     const bool carried = g < s.geometries;  // the X line carries this group
-    for (const float v : {s.hc[i], s.hi[i], s.pc[i], s.pi[i]}) row.push_back(carried ? number(v) : empty());
+    for (const float value : {v.HC[i], v.HI[i], v.PC[i], v.PI[i]}) {
+      row.push_back(carried ? number(value) : empty());
+    }
   }
-  row.push_back(number(s.voltage));
-  row.push_back(number(s.temperature));
-  row.push_back(number(s.pitch));
-  row.push_back(number(s.roll));
+  row.push_back(number(v.Voltage));
+  row.push_back(number(v.Temperature));
+  row.push_back(number(v.Pitch));
+  row.push_back(number(v.Roll));
   row.push_back(text(s.comment));
   return row;
 }
@@ -200,8 +207,8 @@ class GeoJsonFile final : public ExportFile {
   }
   void feature(const std::vector<Cell>& cells, const StationRecord& s) {
     Json& coordinates = feature_["geometry"]["coordinates"];
-    coordinates[0] = s.longitude;
-    coordinates[1] = s.latitude;
+    coordinates[0] = s.fix.longitude;
+    coordinates[1] = s.fix.latitude;
     auto value = feature_["properties"].begin();
     for (std::size_t i = 0; i < cells.size() && value != feature_["properties"].end(); ++i, ++value) {
       *value = json_value(cells[i]);
@@ -290,12 +297,12 @@ class ExportObserver final : public RunObserver {
       open_files(run);
     }
     ++stations_;
-    if (!record.has_fix) ++without_fix_;
+    if (!record.has_fix()) ++without_fix_;
     report_.station(record);
     if (failed() || (!request_.csv && !request_.geojson)) return;
     const std::vector<Cell> row = row_of(file_, record);
     if (csv_) csv_->row(row);
-    if (geojson_ && record.has_fix) geojson_->feature(row, record);
+    if (geojson_ && record.has_fix()) geojson_->feature(row, record);
   }
 
   void rejected_piece_read(const Run& run) override { report_.rejected_piece(run.line_no); }
@@ -306,52 +313,21 @@ class ExportObserver final : public RunObserver {
 
  private:
   StationRecord record_of(const Run& run, StationKind kind) {
-    const Station& s = run.station;
-    const GpsState& gps = run.gps_state;
     StationRecord r;
-    r.line = s.LineNumber;
-    r.station = s.StationNumber;
-    r.line_mark = s.LineMark.empty() ? ' ' : s.LineMark[0];
-    r.station_mark = s.StationMark.empty() ? ' ' : s.StationMark[0];
-    r.hour = s.Hour;
-    r.minute = s.Minute;
-    r.second = s.Second;
-    // N$ and $PKLVT lines show whole seconds.
-    r.millisecond = kind == StationKind::N || kind == StationKind::Pklvt ? 0 : s.Millisecond;
-    r.gps_time_ms = gps.time;
-    r.has_fix = gps.latitude != 0.0 && gps.longitude != 0.0;
-    r.latitude = gps.latitude;
-    r.longitude = gps.longitude;
-    r.altitude = gps.altitude;
-    r.fix = gps.fix;
-    r.satellites = gps.satellites;
-    r.hdop = gps.hdop;
-    if (r.has_fix) grid_position(run, r);
+    r.values = run.station;
+    r.kind = kind;
+    r.fix = run.gps_state;
+    if (r.has_fix()) {
+      // The zone the run keeps, or else the exports' own, from their first
+      // station with a fix: the transcription's zone and its projection
+      // warnings are the type's business alone.
+      if (run.keep.utm_zone != 0) zone_ = run.keep.utm_zone;
+      const ProjectionWarningsMuted muted;
+      r.zone = project_in_kept_zone(r.fix.latitude, r.fix.longitude, zone_, r.easting, r.northing);
+    }
     r.geometries = kind == StationKind::Pklvt ? 1 : geometry_of(run.config).count;
-    r.hc = s.HC;
-    r.hi = s.HI;
-    r.pc = s.PC;
-    r.pi = s.PI;
-    r.voltage = s.Voltage;
-    r.temperature = s.Temperature;
-    r.pitch = s.Pitch;
-    r.roll = s.Roll;
     r.comment = comment_of(run, comment_number_);
     return r;
-  }
-
-  // UTM in the zone the run keeps, or else in the zone of the first station
-  // with a fix, which the exports keep for themselves: the transcription's
-  // own zone and its projection warnings are the type's business alone.
-  void grid_position(const Run& run, StationRecord& r) {
-    if (run.keep.utm_zone != 0) zone_ = run.keep.utm_zone;
-    double latitude = r.latitude * 3600.0;
-    const double longitude = r.longitude * -3600.0;
-    std::int32_t zone = zone_for_latitude(zone_, r.latitude);
-    const ProjectionWarningsMuted muted;
-    LL2UTM(r.easting, r.northing, latitude, longitude, zone, kEllipsoidGrs80);
-    if (zone_ == 0) zone_ = zone;
-    r.zone = zone_for_latitude(zone_, r.latitude);
   }
 
   std::string comment_of(const Run& run, std::int32_t slot) const {

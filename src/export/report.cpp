@@ -168,24 +168,24 @@ struct Stats {
       }
     }
     const bool new_line_run = stations == 0 || line_key != last_key;
-    if (new_line_run) add_line(line_key, s.line);
+    if (new_line_run) add_line(line_key, s.values.LineNumber);
     last_key = line_key;
     last_ms = t;
-    last_line = s.line;
-    last_station = s.station;
+    last_line = s.values.LineNumber;
+    last_station = s.values.StationNumber;
     ++stations;
-    if (s.has_fix) ++fixes;
+    if (s.has_fix()) ++fixes;
     // A voltage of 0 is no reading: the status of the station is not known.
-    if (s.voltage != 0.0f && std::isfinite(s.voltage) && std::isfinite(s.temperature)) {
+    if (s.values.Voltage != 0.0f && std::isfinite(s.values.Voltage) && std::isfinite(s.values.Temperature)) {
       if (!have_status) {
-        voltage_min = voltage_max = s.voltage;
-        temperature_min = temperature_max = s.temperature;
+        voltage_min = voltage_max = s.values.Voltage;
+        temperature_min = temperature_max = s.values.Temperature;
         have_status = true;
       }
-      voltage_min = std::min(voltage_min, s.voltage);
-      voltage_max = std::max(voltage_max, s.voltage);
-      temperature_min = std::min(temperature_min, s.temperature);
-      temperature_max = std::max(temperature_max, s.temperature);
+      voltage_min = std::min(voltage_min, s.values.Voltage);
+      voltage_max = std::max(voltage_max, s.values.Voltage);
+      temperature_min = std::min(temperature_min, s.values.Temperature);
+      temperature_max = std::max(temperature_max, s.values.Temperature);
     }
   }
 
@@ -240,15 +240,15 @@ struct Profile {
   void add(const StationRecord& s) {
     const std::int64_t t = s.time_ms();
     if (stations == 0) {
-      first_station = s.station;
+      first_station = s.values.StationNumber;
       first_ms = t;
     } else {
       seconds += static_cast<double>(step_ms(last_ms, t)) / 1000.0;
-      if (s.station != first_station) one_station_number = false;
+      if (s.values.StationNumber != first_station) one_station_number = false;
     }
     last_ms = t;
     ++stations;
-    points.add({s.station, seconds, s.hc[0], s.hi[0]});
+    points.add({s.values.StationNumber, seconds, s.values.HC[0], s.values.HI[0]});
   }
 };
 
@@ -362,20 +362,21 @@ struct QuickLookReport::Data {
 
   void add_station(const StationRecord& s) {
     Survey& survey = current_survey();
-    const bool new_run = !have_last || s.line != last_line || &survey != last_survey;
+    const bool new_run = !have_last || s.values.LineNumber != last_line || &survey != last_survey;
     if (new_run) {
       ++line_run;
       ++fix_run;
-    } else if (s.has_fix != last_fix) {
+    } else if (s.has_fix() != last_fix) {
       ++fix_run;
     }
     have_last = true;
-    last_line = s.line;
-    last_fix = s.has_fix;
+    last_line = s.values.LineNumber;
+    last_fix = s.has_fix();
     last_survey = &survey;
-    if (s.has_fix && first_zone == 0) first_zone = s.zone;
+    if (s.has_fix() && first_zone == 0) first_zone = s.zone;
 
-    const MapPoint p{s.easting, s.northing, s.line, s.station, s.hc[0], line_run, fix_run, s.has_fix};
+    const MapPoint p{s.easting,      s.northing, s.values.LineNumber, s.values.StationNumber,
+                     s.values.HC[0], line_run,   fix_run,             s.has_fix()};
     const std::size_t before = survey.map.items().size();
     survey.map.add(p);
     kept_points += survey.map.items().size();
@@ -387,12 +388,12 @@ struct QuickLookReport::Data {
       add_mark(survey.marks, p, text);
       add_mark(whole_marks, p, text);
     }
-    survey.stats.add(s, s.line);
-    whole.add(s, static_cast<std::int64_t>(survey.index) << 32 | static_cast<std::uint32_t>(s.line));
+    survey.stats.add(s, s.values.LineNumber);
+    whole.add(s, static_cast<std::int64_t>(survey.index) << 32 | static_cast<std::uint32_t>(s.values.LineNumber));
 
-    auto found = survey.profiles.find(s.line);
+    auto found = survey.profiles.find(s.values.LineNumber);
     if (found == survey.profiles.end() && profile_count < kProfileLines) {
-      found = survey.profiles.emplace(s.line, Profile(s.line)).first;
+      found = survey.profiles.emplace(s.values.LineNumber, Profile(s.values.LineNumber)).first;
       ++profile_count;
     }
     if (found != survey.profiles.end()) found->second.add(s);

@@ -1,11 +1,11 @@
-// One station as the exports see it: the values of one line of the X
-// output, with the position projected as the SAN output projects it and the
-// comment's text; and the survey file it belongs to.
+// What the exports see of a run: its survey files, stations and comments.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
+
+#include "transcribe/station.h"
 
 namespace kal::xlat {
 
@@ -22,26 +22,27 @@ struct SurveyFile {
   GeometryColumns geometry;
 };
 
+// One station of the X output as the exports see it: the station itself
+// (the values the writers read), the fix it lies at, its position projected
+// into the survey's one zone, and its comment's text.
 struct StationRecord {
-  std::int32_t line = 0, station = 0;
-  char line_mark = ' ', station_mark = ' ';
-  std::int32_t hour = 0, minute = 0, second = 0, millisecond = 0;
-  std::int32_t gps_time_ms = 0;
-  bool has_fix = false;  // latitude and longitude both non-zero
-  double latitude = 0.0, longitude = 0.0;  // WGS 84 degrees
-  float altitude = 0.0f;
-  std::int32_t fix = 0, satellites = 0;
-  float hdop = 0.0f;
-  double easting = 0.0, northing = 0.0;  // m, in the survey's one zone
+  xlat::Station values;
+  xlat::StationKind kind = xlat::StationKind::X;
+  xlat::GpsFix fix;                       // the last fix before the station
+  double easting = 0.0, northing = 0.0;  // m, in the survey's one zone, when it has a fix
   std::int32_t zone = 0;                 // negative: southern hemisphere
   int geometries = 1;  // geometry groups the X line carries
-  std::array<float, 3> hc{}, hi{}, pc{}, pi{};
-  float voltage = 0.0f, temperature = 0.0f, pitch = 0.0f, roll = 0.0f;
   std::string comment;  // text of the station's comment, empty without one
 
+  bool has_fix() const { return fix.has_position(); }
+  // N$ and $PKLVT lines show whole seconds.
+  std::int32_t millisecond() const {
+    return kind == xlat::StationKind::N || kind == xlat::StationKind::Pklvt ? 0 : values.Millisecond;
+  }
   // Milliseconds of the day of the station time.
   std::int64_t time_ms() const {
-    return ((static_cast<std::int64_t>(hour) * 60 + minute) * 60 + second) * 1000 + millisecond;
+    return ((static_cast<std::int64_t>(values.Hour) * 60 + values.Minute) * 60 + values.Second) * 1000 +
+           millisecond();
   }
 };
 

@@ -65,6 +65,16 @@ std::int32_t zone_for_latitude(std::int32_t kept_zone, double latitude) {
   return latitude < 0.0 ? -number : number;
 }
 
+std::int32_t project_in_kept_zone(double latitude, double longitude, std::int32_t& kept_zone, double& easting,
+                                  double& northing) {
+  double seconds_north = latitude * 3600.0;
+  const double seconds_west = longitude * -3600.0;
+  std::int32_t zone = zone_for_latitude(kept_zone, latitude);
+  LL2UTM(easting, northing, seconds_north, seconds_west, zone, kEllipsoidGrs80);
+  if (kept_zone == 0) kept_zone = zone;
+  return zone_for_latitude(kept_zone, latitude);
+}
+
 Stop gps_prepass(Run& run) {
   Persistent& keep = run.keep;
   keep.fix_latitude.assign(kMaxFixes, 0.0);

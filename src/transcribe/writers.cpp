@@ -7,7 +7,6 @@
 #include "common/fixed_text.h"
 #include "common/format.h"
 #include "console/console.h"
-#include "geodesy/ll2utm.h"
 #include "transcribe/gps_prepass.h"
 #include "transcribe/result_codes.h"
 
@@ -343,18 +342,12 @@ bool type_writes(OutputType type, std::int32_t geometry_count, StationKind kind)
 
 void station_grid_position(Run& run, double& easting, double& northing) {
   const GpsState& gps = run.gps_state;
-  if (gps.latitude == 0.0 || gps.longitude == 0.0) {
+  if (!gps.has_position()) {
     easting = run.station.LineNumber;
     northing = run.station.StationNumber;
     return;
   }
-  // The kept zone with the station's own hemisphere, on a copy: a survey
-  // crossing the equator keeps one zone number and its northern stations.
-  double latitude = gps.latitude * 3600.0;
-  const double longitude = gps.longitude * -3600.0;
-  std::int32_t zone = zone_for_latitude(run.keep.utm_zone, gps.latitude);
-  LL2UTM(easting, northing, latitude, longitude, zone, kEllipsoidGrs80);
-  if (run.keep.utm_zone == 0) run.keep.utm_zone = zone;
+  project_in_kept_zone(gps.latitude, gps.longitude, run.keep.utm_zone, easting, northing);
 }
 
 Stop write_station(Run& run, StationKind kind) {
