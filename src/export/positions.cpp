@@ -181,7 +181,9 @@ void StationPositioner::station(std::int64_t sensor_time_of_day_ms) {
     ready_.push_back({index, {}});
     return;
   }
-  const double gps_ms = offset_->gps_of(sensor_ms) - options_.gps_lag_s * 1000.0;
+  // The offset says when fixes were logged; each describes the moment
+  // gps_lag_s before that, so the stations logged with it were that much later.
+  const double gps_ms = offset_->gps_of(sensor_ms) + options_.gps_lag_s * 1000.0;
   held_.push_back({index, gps_ms});
   newest_station_gps_ms_ = gps_ms;
   settle(false);

@@ -41,9 +41,11 @@ class DayUnwrapper {
   std::int64_t day_ = 0;
 };
 
-// GPS time (modulo a day) = sensor time + offset_ms + drift * (sensor time -
-// reference). Sensor times are continuous as DayUnwrapper makes them, from
-// the first station of the survey file.
+// The GPS time (modulo a day) at which a fix logged at a sensor time came:
+// sensor time + offset_ms + drift * (sensor time - reference). A fix comes
+// gps_lag_s after the moment it describes; the positioner adds that lag.
+// Sensor times are continuous as DayUnwrapper makes them, from the first
+// station of the survey file.
 struct ClockOffset {
   double offset_ms = 0.0;           // at the reference time; within -12 h .. +12 h
   double drift = 0.0;               // ms per ms of sensor time (1e-6 = 1 ppm)
