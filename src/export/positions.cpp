@@ -201,6 +201,20 @@ bool StationPositioner::next(PositionedStation& out) {
 void StationPositioner::settle(bool finishing) {
   while (!held_.empty() && settle_front(finishing)) {
   }
+  let_go_of_old_fixes();
+}
+
+// A station needs the fix before its time and the one before that (for the
+// curve's tangent); older fixes serve no station to come.
+void StationPositioner::let_go_of_old_fixes() {
+  if (fixes_.size() < 3) return;
+  const double newest_fix = static_cast<double>(fixes_.back().gps_ms);
+  const double earliest_needed =
+      held_.empty() ? newest_fix - (std::fabs(options_.gps_lag_s) + 2.0) * 1000.0
+                    : near_by_days(held_.front().gps_ms, newest_fix);
+  while (fixes_.size() >= 3 && static_cast<double>(fixes_[2].gps_ms) <= earliest_needed) {
+    fixes_.pop_front();
+  }
 }
 
 bool StationPositioner::in_stretch(std::size_t a, std::size_t b) const {

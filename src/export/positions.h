@@ -114,8 +114,10 @@ struct PositionSummary {
 // Stations wait until the fixes after their GPS time have come (two of them,
 // for the curve), or until a station more than max_gap_s + |gps_lag_s| + 2 s
 // later shows none will come in time: with readings at 10 Hz that holds
-// about 80 stations, whatever the length of the file. Fixes of the survey
-// file are kept (a few doubles each).
+// about 80 stations, whatever the length of the file. Fixes are kept from
+// the second before the oldest waiting station on: a few more than the
+// stations' window spans. Stations must come in time order (as the sensor
+// logs them); a station earlier than the fixes already let go gets none.
 class StationPositioner {
  public:
   // offset: nullopt places no station (no fix ever lay between stations).
@@ -133,6 +135,9 @@ class StationPositioner {
 
   const PositionSummary& summary() const { return summary_; }
   std::int32_t zone() const { return zone_; }
+  // What is held now: the bounds above.
+  std::size_t stations_held() const { return held_.size() + ready_.size(); }
+  std::size_t fixes_kept() const { return fixes_.size(); }
 
  private:
   struct KeptFix {
@@ -150,6 +155,7 @@ class StationPositioner {
   };
 
   void settle(bool finishing);
+  void let_go_of_old_fixes();
   bool settle_front(bool finishing);
   StationPosition place(double gps_ms, std::size_t before, std::size_t after);
   bool in_stretch(std::size_t a, std::size_t b) const;
@@ -158,7 +164,7 @@ class StationPositioner {
   std::optional<ClockOffset> offset_;
   std::int32_t zone_ = 0;
   DayUnwrapper sensor_clock_, fix_clock_;
-  std::vector<KeptFix> fixes_;
+  std::deque<KeptFix> fixes_;
   std::optional<std::int64_t> last_good_fix_ms_;
   std::deque<HeldStation> held_;
   std::deque<PositionedStation> ready_;

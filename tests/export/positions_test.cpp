@@ -32,6 +32,7 @@ struct Placed {
   std::vector<StationPosition> positions;  // one per station, in feed order
   PositionSummary summary;
   std::size_t most_held = 0;  // stations fed but not yet given back, at worst
+  std::size_t most_fixes = 0;
 };
 
 std::optional<ClockOffset> estimate_offset(const std::vector<FeedEvent>& feed) {
@@ -68,6 +69,7 @@ Placed place_with(const std::vector<FeedEvent>& feed, const PositionOptions& opt
     }
     drain();
     placed.most_held = std::max(placed.most_held, fed - placed.positions.size());
+    placed.most_fixes = std::max(placed.most_fixes, positioner.fixes_kept());
   }
   positioner.finish();
   drain();
@@ -385,6 +387,7 @@ struct Accuracy {
   double last_fix_95 = 0.0;     // m, each station at the last fix before it
   double placed_share = 0.0;
   std::size_t most_held = 0;
+  std::size_t most_fixes = 0;
   std::optional<ClockOffset> offset;
 };
 
@@ -413,11 +416,13 @@ Accuracy accuracy_of(const test::WalkedSurveyOptions& survey_options,
   result.last_fix_95 = test::share_within(last_fix, 0.95);
   result.placed_share = static_cast<double>(placed_count) / static_cast<double>(survey.truth.size());
   result.most_held = placed.most_held;
+  result.most_fixes = placed.most_fixes;
   result.offset = placed.offset;
   std::printf("%-40s stations %zu placed %.4f  95%% within %.4f m  last fix %.3f m  held %zu"
-              "  offset %.1f ms drift %.2e\n",
+              " fixes %zu  offset %.1f ms drift %.2e\n",
               name, survey.truth.size(), result.placed_share, result.within_95,
-              result.last_fix_95, result.most_held, placed.offset ? placed.offset->offset_ms : 0.0,
+              result.last_fix_95, result.most_held, result.most_fixes,
+              placed.offset ? placed.offset->offset_ms : 0.0,
               placed.offset ? placed.offset->drift : 0.0);
   return result;
 }
@@ -436,6 +441,7 @@ TEST(WalkedSurvey, StationsWithinFiveCentimetres) {
   EXPECT_LT(a.last_fix_95, 1.5);
   EXPECT_GT(a.placed_share, 0.99);
   EXPECT_LE(a.most_held, 100u);
+  EXPECT_LE(a.most_fixes, 12u);  // of 556
 }
 
 TEST(WalkedSurvey, SensorClockPassingMidnight) {
@@ -504,6 +510,8 @@ TEST(WalkedSurvey, GapsAndFixesOfQualityZero) {
   // stations at the ends of the survey and on the edges.
   EXPECT_NEAR(static_cast<double>(none), 150.0, 4.0);
   EXPECT_EQ(placed.summary.longest_gap_ms, 11'000);
+  EXPECT_LE(placed.most_held, 160u);  // 11 s + 7 s of patience at 10 Hz
+  EXPECT_LE(placed.most_fixes, 12u);
   const Accuracy a = accuracy_of(options, {}, "walked, a gap and quality 0");
   EXPECT_LE(a.within_95, 0.05);
 }
