@@ -19,8 +19,6 @@ constexpr double kInlierMs = 500.0;
 // Fewer samples, or a shorter span, cannot tell a drift from noise.
 constexpr int kMinDriftSamples = 10;
 constexpr std::int64_t kMinDriftSpanMs = 10 * 60 * 1000;
-// Two stations further apart than this say little about when a fix came.
-constexpr std::int64_t kWidestBracketMs = 2000;
 // Below this speed the curve gives no direction of travel.
 constexpr double kStandingSpeed = 0.05;  // m/s
 constexpr double kShortestChord = 0.01;  // m
@@ -70,12 +68,13 @@ std::int64_t DayUnwrapper::continuous(std::int64_t time_of_day_ms) {
 
 void ClockOffsetEstimator::station(std::int64_t sensor_time_of_day_ms) {
   const std::int64_t sensor_ms = sensor_clock_.continuous(sensor_time_of_day_ms);
-  if (last_station_ms_ && sensor_ms - *last_station_ms_ <= kWidestBracketMs) {
+  if (last_station_ms_) {
     const double middle = (static_cast<double>(*last_station_ms_) + static_cast<double>(sensor_ms)) / 2.0;
     for (const std::int32_t fix_ms : waiting_fixes_) {
       const double raw = static_cast<double>(fix_ms) - middle;
       const double near = samples_.empty() ? 0.0 : samples_.front().offset_ms;
-      samples_.push_back({static_cast<std::int64_t>(std::llround(middle)), near_by_days(raw, near)});
+      samples_.push_back({static_cast<std::int64_t>(std::llround(middle)), near_by_days(raw, near),
+                          sensor_ms - *last_station_ms_});
     }
   }
   waiting_fixes_.clear();
@@ -88,14 +87,27 @@ void ClockOffsetEstimator::fix(std::int32_t gps_time_of_day_ms) {
 
 std::optional<ClockOffset> ClockOffsetEstimator::result() const {
   if (samples_.empty()) return std::nullopt;
+  // The usual time between two stations: the lower quartile, so that pauses
+  // do not count even when many fixes were logged during one.
+  std::vector<std::int64_t> brackets;
+  brackets.reserve(samples_.size());
+  for (const Sample& s : samples_) brackets.push_back(s.bracket_ms);
+  const auto quartile = brackets.begin() + static_cast<std::ptrdiff_t>(brackets.size() / 4);
+  std::nth_element(brackets.begin(), quartile, brackets.end());
+  const std::int64_t widest = 2 * std::max<std::int64_t>(*quartile, 1);
+
   std::vector<double> offsets;
-  offsets.reserve(samples_.size());
-  for (const Sample& s : samples_) offsets.push_back(s.offset_ms);
+  for (const Sample& s : samples_) {
+    if (s.bracket_ms <= widest) offsets.push_back(s.offset_ms);
+  }
   const double median = median_of(offsets);
 
+  const double inlier_ms = std::max(kInlierMs, static_cast<double>(*quartile));
   std::vector<Sample> inliers;
   for (const Sample& s : samples_) {
-    if (std::fabs(s.offset_ms - median) <= kInlierMs) inliers.push_back(s);
+    if (s.bracket_ms <= widest && std::fabs(s.offset_ms - median) <= inlier_ms) {
+      inliers.push_back(s);
+    }
   }
   ClockOffset result;
   result.samples = static_cast<int>(samples_.size());

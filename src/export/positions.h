@@ -61,10 +61,12 @@ struct ClockOffset {
 
 // Each fix was logged between the station before it and the one after it,
 // so (fix time - the middle of those two station times) is one sample of the
-// offset, within half a reading interval. The median of the samples is the
-// offset; the samples within 0.5 s of it then give a least-squares line
-// (offset and drift) when they span at least ten minutes, so a drifting
-// sensor clock is followed. With readings and fixes locked to each other
+// offset, within half the time between the two stations. Samples from
+// stations further apart than twice the usual (a pause in the readings) are
+// left out. The median of the samples is the offset; the samples within
+// 0.5 s (or one reading interval, when longer) of it then give a
+// least-squares line (offset and drift) when they span at least ten
+// minutes, so a drifting sensor clock is followed. With readings and fixes locked to each other
 // (no drift) every sample has the same error, and the offset stays
 // uncertain by up to half a reading interval: no logging order can tell more.
 // Memory: one sample per fix.
@@ -80,6 +82,7 @@ class ClockOffsetEstimator {
   struct Sample {
     std::int64_t sensor_ms;  // middle of the two stations around the fix
     double offset_ms;        // fix time - sensor_ms, near the first sample
+    std::int64_t bracket_ms;  // between the two stations
   };
   DayUnwrapper sensor_clock_;
   std::optional<std::int64_t> last_station_ms_;

@@ -216,6 +216,58 @@ TEST(ClockOffset, FromTheFixesBetweenStations) {
   }
 }
 
+// Readings every 3 s: a fix at GPS 12:00:01.5 logged between the stations
+// at 07:00:00 and 07:00:03 lies at 07:00:01.5 on the sensor clock, within
+// 1.5 s; one at 12:00:04.5 between 07:00:03 and 07:00:06 likewise.
+TEST(ClockOffset, SlowReadings) {
+  std::vector<FeedEvent> feed;
+  const auto station = [&](std::int64_t ms) {
+    FeedEvent e;
+    e.sensor_time_of_day_ms = ms;
+    feed.push_back(e);
+  };
+  const auto fix = [&](std::int64_t ms) {
+    FeedEvent e;
+    e.is_fix = true;
+    e.sentence = test::gga_sentence(ms, true, 45.5, -73.6, 1, 0.9);
+    feed.push_back(e);
+  };
+  station(7 * kHourMs);
+  fix(12 * kHourMs + 1500);
+  station(7 * kHourMs + 3000);
+  fix(12 * kHourMs + 4500);
+  station(7 * kHourMs + 6000);
+  const std::optional<ClockOffset> offset = estimate_offset(feed);
+  ASSERT_TRUE(offset.has_value());
+  EXPECT_NEAR(offset->offset_ms, 5 * kHourMs, 1e-6);
+  EXPECT_EQ(offset->samples_used, 2);
+}
+
+// Readings stop for 10 s while nine fixes are logged: those nine say only
+// that the offset lies within 5 s; the four fixes between readings 100 ms
+// apart decide (12:00:01.000 - 07:00:00.950 as above).
+TEST(ClockOffset, APauseInTheReadingsDoesNotDecide) {
+  OffsetCase c{"", 7 * kHourMs, 50,
+               {{9, 12 * kHourMs + 1000}, {19, 12 * kHourMs + 2000}, {29, 12 * kHourMs + 3000},
+                {39, 12 * kHourMs + 4000}},
+               5 * kHourMs + 50, 4};
+  std::vector<FeedEvent> feed = offset_feed(c);
+  for (int k = 0; k < 9; ++k) {
+    FeedEvent fix;
+    fix.is_fix = true;
+    fix.sentence = test::gga_sentence(12 * kHourMs + 6000 + 1000 * k, true, 45.5, -73.6, 1, 0.9);
+    feed.push_back(fix);
+  }
+  FeedEvent after_pause;
+  after_pause.sensor_time_of_day_ms = 7 * kHourMs + 4900 + 10'000;
+  feed.push_back(after_pause);
+  const std::optional<ClockOffset> offset = estimate_offset(feed);
+  ASSERT_TRUE(offset.has_value());
+  EXPECT_NEAR(offset->offset_ms, 5 * kHourMs + 50, 1e-6);
+  EXPECT_EQ(offset->samples, 13);
+  EXPECT_EQ(offset->samples_used, 4);
+}
+
 // A sensor clock 200 ppm fast over 20 lines (about 23 minutes, 0.28 s of
 // drift): the GPS time per sensor millisecond falls by 200e-6 / (1 + 200e-6).
 TEST(ClockOffset, FollowsADriftingSensorClock) {
@@ -522,6 +574,19 @@ TEST(WalkedSurvey, GapsAndFixesOfQualityZero) {
   EXPECT_LE(placed.most_fixes, 12u);
   const Accuracy a = accuracy_of(options, {}, "walked, a gap and quality 0");
   EXPECT_LE(a.within_95, 0.05);
+}
+
+// South of the equator and east of Greenwich: a negative zone.
+TEST(WalkedSurvey, SouthernHemisphere) {
+  test::WalkedSurveyOptions options;
+  options.origin_latitude = -33.9;
+  options.origin_longitude = 151.2;
+  options.antenna_along_m = -1.0;
+  PositionOptions positions;
+  positions.antenna_along_m = -1.0;
+  const Accuracy a = accuracy_of(options, positions, "walked, 33.9 S 151.2 E, 1 m behind");
+  EXPECT_LE(a.within_95, 0.10);
+  EXPECT_GT(a.placed_share, 0.99);
 }
 
 // 15 km/h, lines 200 m long and 10 m apart.
