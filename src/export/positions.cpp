@@ -19,6 +19,8 @@ constexpr double kInlierMs = 500.0;
 // Fewer samples, or a shorter span, cannot tell a drift from noise.
 constexpr int kMinDriftSamples = 10;
 constexpr std::int64_t kMinDriftSpanMs = 10 * 60 * 1000;
+// More samples than this are thinned out evenly.
+constexpr std::size_t kMostSamples = 4096;
 // Below this speed the curve gives no direction of travel.
 constexpr double kStandingSpeed = 0.05;  // m/s
 constexpr double kShortestChord = 0.01;  // m
@@ -73,12 +75,23 @@ void ClockOffsetEstimator::station(std::int64_t sensor_time_of_day_ms) {
     for (const std::int32_t fix_ms : waiting_fixes_) {
       const double raw = static_cast<double>(fix_ms) - middle;
       const double near = samples_.empty() ? 0.0 : samples_.front().offset_ms;
-      samples_.push_back({static_cast<std::int64_t>(std::llround(middle)), near_by_days(raw, near),
-                          sensor_ms - *last_station_ms_});
+      keep({static_cast<std::int64_t>(std::llround(middle)), near_by_days(raw, near),
+            sensor_ms - *last_station_ms_});
     }
   }
   waiting_fixes_.clear();
   last_station_ms_ = sensor_ms;
+}
+
+void ClockOffsetEstimator::keep(const Sample& sample) {
+  if (seen_++ % stride_ != 0) return;
+  samples_.push_back(sample);
+  if (samples_.size() < kMostSamples) return;
+  // Keep the samples at even places: every (2 x stride)-th of all.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < samples_.size(); i += 2) samples_[kept++] = samples_[i];
+  samples_.resize(kept);
+  stride_ *= 2;
 }
 
 void ClockOffsetEstimator::fix(std::int32_t gps_time_of_day_ms) {
@@ -110,8 +123,8 @@ std::optional<ClockOffset> ClockOffsetEstimator::result() const {
     }
   }
   ClockOffset result;
-  result.samples = static_cast<int>(samples_.size());
-  result.samples_used = static_cast<int>(inliers.size());
+  result.samples = seen_;
+  result.samples_used = static_cast<std::int64_t>(inliers.size());
   result.offset_ms = median;
   result.reference_ms = samples_.front().sensor_ms;
 
@@ -148,6 +161,16 @@ std::optional<ClockOffset> ClockOffsetEstimator::result() const {
 }
 
 // ---- positions --------------------------------------------------------------------
+
+std::string_view verdict_name(PositionVerdict verdict) {
+  switch (verdict) {
+    case PositionVerdict::interpolated:
+      return "interpolated";
+    case PositionVerdict::none:
+      break;
+  }
+  return "none";
+}
 
 StationPositioner::StationPositioner(const PositionOptions& options,
                                      std::optional<ClockOffset> offset, std::int32_t zone)

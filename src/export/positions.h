@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "geodesy/gga_fix.h"
@@ -50,8 +51,8 @@ struct ClockOffset {
   double offset_ms = 0.0;           // at the reference time; within -12 h .. +12 h
   double drift = 0.0;               // ms per ms of sensor time (1e-6 = 1 ppm)
   std::int64_t reference_ms = 0;    // continuous sensor time
-  int samples = 0;                  // fixes that lay between two stations
-  int samples_used = 0;             // of them, near the median (the others: outliers)
+  std::int64_t samples = 0;         // fixes that lay between two stations
+  std::int64_t samples_used = 0;    // of the samples kept, those near the median
 
   double gps_of(std::int64_t sensor_ms) const {
     return static_cast<double>(sensor_ms) + offset_ms +
@@ -66,10 +67,11 @@ struct ClockOffset {
 // left out. The median of the samples is the offset; the samples within
 // 0.5 s (or one reading interval, when longer) of it then give a
 // least-squares line (offset and drift) when they span at least ten
-// minutes, so a drifting sensor clock is followed. With readings and fixes locked to each other
+// minutes, so a drifting sensor clock is followed. A survey file with more
+// than 4096 samples keeps every second, fourth, ... of them, spread evenly
+// over the file, so memory stays bounded. With readings and fixes locked to each other
 // (no drift) every sample has the same error, and the offset stays
 // uncertain by up to half a reading interval: no logging order can tell more.
-// Memory: one sample per fix.
 class ClockOffsetEstimator {
  public:
   void station(std::int64_t sensor_time_of_day_ms);
@@ -87,13 +89,19 @@ class ClockOffsetEstimator {
   DayUnwrapper sensor_clock_;
   std::optional<std::int64_t> last_station_ms_;
   std::vector<std::int32_t> waiting_fixes_;  // logged after last_station_ms_
+  void keep(const Sample& sample);
   std::vector<Sample> samples_;
+  std::int64_t seen_ = 0;    // samples offered
+  std::int64_t stride_ = 1;  // every stride_-th of them is kept
 };
 
 enum class PositionVerdict {
   interpolated,  // between two good fixes around the station's GPS time
   none,          // no fix on one side, a gap over the limit, a quality-0 fix next to it
 };
+
+// "interpolated", "none": the word of the exports' position column.
+std::string_view verdict_name(PositionVerdict verdict);
 
 struct StationPosition {
   PositionVerdict verdict = PositionVerdict::none;

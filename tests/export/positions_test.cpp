@@ -375,6 +375,11 @@ TEST(StationPositions, WithoutAnyFixNothingIsInvented) {
   EXPECT_LE(waited.most_held, 72u);
 }
 
+TEST(StationPositions, VerdictNames) {
+  EXPECT_EQ(verdict_name(PositionVerdict::interpolated), "interpolated");
+  EXPECT_EQ(verdict_name(PositionVerdict::none), "none");
+}
+
 // ---- antenna offset --------------------------------------------------------------------
 
 struct AntennaCase {
@@ -543,6 +548,22 @@ TEST(WalkedSurvey, DriftingSensorClock) {
   options.lines = 20;
   options.drift_ppm = 200.0;
   const Accuracy a = accuracy_of(options, {}, "walked, sensor clock 200 ppm fast");
+  EXPECT_LE(a.within_95, 0.05);
+}
+
+// 80 lines, an hour and a half, 5,600 fixes: the samples are thinned out
+// and still follow a clock 50 ppm fast (0.27 s over the survey).
+TEST(WalkedSurvey, LongSurveyThinsTheSamples) {
+  test::WalkedSurveyOptions options;
+  options.lines = 80;
+  options.drift_ppm = 50.0;
+  const test::WalkedSurvey survey = test::walk_survey(options);
+  const std::optional<ClockOffset> offset = estimate_offset(survey.feed);
+  ASSERT_TRUE(offset.has_value());
+  EXPECT_GT(offset->samples, 5000);
+  EXPECT_LT(offset->samples_used, 4096);
+  EXPECT_NEAR(offset->drift, -50e-6, 5e-6);
+  const Accuracy a = accuracy_of(options, {}, "walked 1.5 h, sensor clock 50 ppm fast");
   EXPECT_LE(a.within_95, 0.05);
 }
 
