@@ -1,5 +1,7 @@
 #include "console/console_output.h"
 
+#include <cstdlib>
+
 namespace kal {
 namespace {
 
@@ -103,6 +105,26 @@ void ConsoleOutput::write_out() {
   if (pending_.empty()) return;
   sink_(pending_);
   pending_.clear();
+}
+
+namespace {
+std::atomic<ConsoleOutput*> started_output{nullptr};
+}  // namespace
+
+ConsoleOutput& process_console_output(ConsoleOutput::Sink sink, ConsoleOutput::GatheringHook on_gathering) {
+  static ConsoleOutput* const out = [&] {
+    auto* created = new ConsoleOutput(sink, kConsoleDelayLimit, on_gathering);
+    std::atexit([] { started_output.load(std::memory_order_acquire)->close(); });
+    started_output.store(created, std::memory_order_release);
+    return created;
+  }();
+  return *out;
+}
+
+ConsoleOutput* started_console_output() { return started_output.load(std::memory_order_acquire); }
+
+void flush_held_lines() {
+  if (ConsoleOutput* out = started_console_output()) out->flush();
 }
 
 }  // namespace kal

@@ -16,6 +16,7 @@
 // files that print little must not pay.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -77,6 +78,16 @@ inline constexpr int kBurstLines = 64;
 // What the platform consoles use: the longest a written line may wait is
 // well inside the tenth of a second an operator notices.
 inline constexpr std::chrono::milliseconds kConsoleDelayLimit{50};
+
+// The process's one console output, made at its first line from the
+// platform's sink and gathering hook (the same ones every call), closed at
+// exit and never destroyed: an ending signal may need it until the end.
+ConsoleOutput& process_console_output(ConsoleOutput::Sink sink, ConsoleOutput::GatheringHook on_gathering);
+// The process's console output once a line was written; until then there
+// is nothing to flush (null).
+ConsoleOutput* started_console_output();
+// Writes the lines held by the process's console output, if any.
+void flush_held_lines();
 
 // Sets the platform console's limit (console_posix.cpp, console_win32.cpp).
 // A test sets a long one to see that every wait writes the lines itself.

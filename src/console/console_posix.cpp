@@ -100,24 +100,7 @@ void write_to_stdout(std::string_view bytes) {
 
 void watch_ending_signals_from_now();
 
-// The console output once a line was written; until then there is nothing
-// to flush.
-std::atomic<ConsoleOutput*> started_output{nullptr};
-
-// Never destroyed: the signal watcher may need it until the very end.
-ConsoleOutput& output() {
-  static ConsoleOutput* const out = [] {
-    auto* created = new ConsoleOutput(write_to_stdout, kConsoleDelayLimit, watch_ending_signals_from_now);
-    std::atexit([] { output().close(); });
-    started_output.store(created, std::memory_order_release);
-    return created;
-  }();
-  return *out;
-}
-
-void flush_held_lines() {
-  if (ConsoleOutput* out = started_output.load(std::memory_order_acquire)) out->flush();
-}
+ConsoleOutput& output() { return process_console_output(write_to_stdout, watch_ending_signals_from_now); }
 
 void watch_ending_signals() {
   unsigned char number = 0;
@@ -127,7 +110,7 @@ void watch_ending_signals() {
     if (n < 0 && errno == EINTR) continue;
     return;
   }
-  if (ConsoleOutput* out = started_output.load(std::memory_order_acquire)) {
+  if (ConsoleOutput* out = started_console_output()) {
     out->flush_within(kEndingPatience);
   }
   end_by_signal(number);

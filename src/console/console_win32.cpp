@@ -40,27 +40,10 @@ BOOL WINAPI on_control_event(DWORD event);
 
 void watch_control_events_from_now() { SetConsoleCtrlHandler(on_control_event, TRUE); }
 
-// The console output once a line was written; until then there is nothing
-// to flush.
-std::atomic<ConsoleOutput*> started_output{nullptr};
-
-// Never destroyed: the control handler may need it until the very end.
-ConsoleOutput& output() {
-  static ConsoleOutput* const out = [] {
-    auto* created = new ConsoleOutput(write_to_stdout, kConsoleDelayLimit, watch_control_events_from_now);
-    std::atexit([] { output().close(); });
-    started_output.store(created, std::memory_order_release);
-    return created;
-  }();
-  return *out;
-}
-
-void flush_held_lines() {
-  if (ConsoleOutput* out = started_output.load(std::memory_order_acquire)) out->flush();
-}
+ConsoleOutput& output() { return process_console_output(write_to_stdout, watch_control_events_from_now); }
 
 BOOL WINAPI on_control_event(DWORD /*event*/) {
-  if (ConsoleOutput* out = started_output.load(std::memory_order_acquire)) {
+  if (ConsoleOutput* out = started_console_output()) {
     out->flush_within(kEndingPatience);
   }
   return FALSE;  // the next handler, in the end the default one, ends the program
