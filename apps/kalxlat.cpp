@@ -1,13 +1,19 @@
 // kalxlat: transcribes an existing RAW file, once per output type letter.
 //
 //   kalxlat RAWFILE [TYPES] [HEIGHT] [--csv] [--geojson] [--report]
+//           [--antenna-offset ALONG[,ACROSS]] [--gps-lag SECONDS] [--max-hdop HDOP]
 //
 // TYPES is a string of output type letters (X G D L S P I R, any case;
 // default X); HEIGHT, when given, is the sensor height counted as set on the
 // command line. The options, anywhere after RAWFILE, add the GIS exports of
 // every survey file (NAME.csv, NAME.geojson) and the quick-look report
 // (RAWSTEM.html), made from the stations of the first transcription; they
-// change none of the files of the TYPES. Exit status: 0
+// change none of the files of the TYPES. The exports place each station by
+// its time between the GPS fixes around it; --antenna-offset (metres, the
+// sensor from the GPS antenna: ALONG forward in the direction of travel,
+// ACROSS to the right), --gps-lag (seconds a fix reaches the RAW file after
+// its moment) and --max-hdop (fixes with a larger HDOP count as none) tune
+// that, and a value may also follow "=". Exit status: 0
 // when every transcription returned 0, else the first non-zero result code
 // (4 as well when an export could not be written); 64 for a wrong command
 // line.
@@ -29,12 +35,60 @@ constexpr int kUsageError = 64;  // EX_USAGE
 
 int usage() {
   kal::put_line("usage: kalxlat RAWFILE [TYPES] [HEIGHT] [--csv] [--geojson] [--report]");
+  kal::put_line("               [--antenna-offset ALONG[,ACROSS]] [--gps-lag SECONDS] [--max-hdop HDOP]");
   kal::put_line("  TYPES: output type letters X G D L S P I R (default X); HEIGHT: sensor height in m");
   kal::put_line("  --csv, --geojson: NAME.csv, NAME.geojson per survey file; --report: RAWSTEM.html");
+  kal::put_line("  --antenna-offset: metres from the GPS antenna to the sensor, forward (negative: towed");
+  kal::put_line("    behind) and to the right; --gps-lag: seconds a fix reaches the RAW file late;");
+  kal::put_line("    --max-hdop: fixes with a larger HDOP place no station");
   return kUsageError;
 }
 
-// Takes an option; false for an unknown one.
+// A real number that is the whole of `text`.
+std::optional<double> number_of(std::string_view text) {
+  float value = 0.0f;
+  if (text.empty() || kal::fmt::read_free_real(text, value) != kal::fmt::FreeRead::value) return std::nullopt;
+  if (text.find_first_of(",/ ") != std::string_view::npos) return std::nullopt;  // one number only
+  return static_cast<double>(value);
+}
+
+// Reads the value of a positioning option; false with a line saying what
+// was expected.
+bool take_position_value(std::string_view name, std::string_view value, kal::xlat::PositionOptions& options) {
+  if (name == "--antenna-offset") {
+    const std::size_t comma = value.find(',');
+    const std::optional<double> along = number_of(value.substr(0, comma));
+    const std::optional<double> across =
+        comma == std::string_view::npos ? std::optional<double>(0.0) : number_of(value.substr(comma + 1));
+    if (along && across) {
+      options.antenna_along_m = *along;
+      options.antenna_across_m = *across;
+      return true;
+    }
+    kal::put_line("kalxlat: --antenna-offset expects ALONG[,ACROSS] in metres (e.g. -1.0 or -1.0,0.2), not \"" +
+                  std::string(value) + "\"");
+    return false;
+  }
+  const std::optional<double> number = number_of(value);
+  if (name == "--gps-lag" && number && *number >= 0.0 && *number <= 60.0) {
+    options.gps_lag_s = *number;
+    return true;
+  }
+  if (name == "--max-hdop" && number && *number > 0.0) {
+    options.max_hdop = *number;
+    return true;
+  }
+  kal::put_line("kalxlat: " + std::string(name) +
+                (name == "--gps-lag" ? " expects seconds from 0 to 60" : " expects a number above 0") + ", not \"" +
+                std::string(value) + "\"");
+  return false;
+}
+
+bool takes_value(std::string_view name) {
+  return name == "--antenna-offset" || name == "--gps-lag" || name == "--max-hdop";
+}
+
+// Takes an option without a value; false for an unknown one.
 bool take_option(std::string_view arg, kal::ExportRequest& request) {
   if (arg == "--csv") {
     request.csv = true;
@@ -58,7 +112,22 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg.substr(0, 2) == "--") {
-      if (!take_option(arg, request)) return usage();
+      const std::size_t equals = arg.find('=');
+      const std::string_view name = arg.substr(0, equals);
+      if (takes_value(name)) {
+        std::string_view value;
+        if (equals != std::string_view::npos) {
+          value = arg.substr(equals + 1);
+        } else if (i + 1 < argc) {
+          value = argv[++i];
+        } else {
+          kal::put_line("kalxlat: " + std::string(name) + " needs a value");
+          return usage();
+        }
+        if (!take_position_value(name, value, request.positions)) return kUsageError;
+      } else if (!take_option(arg, request)) {
+        return usage();
+      }
     } else {
       positional.emplace_back(arg);
     }

@@ -1,6 +1,9 @@
 #include "export/export.h"
 
 #include <array>
+#include <chrono>
+#include <deque>
+#include <optional>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -16,8 +19,9 @@
 #include "export/export_text.h"
 #include "export/report.h"
 #include "export/station_record.h"
-#include "geodesy/ll2utm.h"
+#include "geodesy/gga_fix.h"
 #include "transcribe/gps_prepass.h"
+#include "transcribe/records.h"
 #include "transcribe/result_codes.h"
 #include "transcribe/transcribe_state.h"
 #include "transcribe/writers.h"
@@ -61,10 +65,10 @@ std::string mark_text(const std::string& mark) {
 }
 
 std::vector<std::string> column_names(const GeometryColumns& geometry) {
-  std::vector<std::string> names = {"survey",  "line",     "station",     "line_mark", "station_mark",
-                                    "time",    "gps_time_ms", "latitude", "longitude", "altitude",
-                                    "fix",     "satellites", "hdop",      "easting",   "northing",
-                                    "utm_zone"};
+  std::vector<std::string> names = {"survey",   "line",      "station",  "line_mark",     "station_mark",
+                                    "date",     "time",      "gps_time_ms", "position",   "latitude",
+                                    "longitude", "altitude", "fix",      "satellites",    "hdop",
+                                    "easting",  "northing",  "utm_zone", "fix_latitude", "fix_longitude"};
   for (int g = 0; g < geometry.count; ++g) {
     const float hcp = geometry.hcp[static_cast<std::size_t>(g)];
     const float prp = geometry.prp[static_cast<std::size_t>(g)];
@@ -86,17 +90,23 @@ std::vector<Cell> row_of(const SurveyFile& file, const StationRecord& s) {
   row.push_back(integer(v.StationNumber));
   row.push_back(text(mark_text(v.LineMark)));
   row.push_back(text(mark_text(v.StationMark)));
+  row.push_back(text(s.date));
   row.push_back(text(time_text(s)));
   row.push_back(integer(f.time));
-  row.push_back(fix ? number(f.latitude) : empty());
-  row.push_back(fix ? number(f.longitude) : empty());
+  row.push_back(text(std::string(verdict_name(s.position.verdict))));
+  const bool placed = s.has_position();
+  const StationPosition& p = s.position;
+  row.push_back(placed ? number(p.latitude) : empty());
+  row.push_back(placed ? number(p.longitude) : empty());
   row.push_back(fix ? number(f.altitude) : empty());
   row.push_back(integer(f.fix));
   row.push_back(integer(f.satellites));
   row.push_back(number(f.hdop));
-  row.push_back(fix ? number(s.easting) : empty());
-  row.push_back(fix ? number(s.northing) : empty());
-  row.push_back(text(fix ? zone_text(s.zone) : std::string()));
+  row.push_back(placed ? number(p.easting) : empty());
+  row.push_back(placed ? number(p.northing) : empty());
+  row.push_back(text(placed ? zone_text(p.zone) : std::string()));
+  row.push_back(fix ? number(f.latitude) : empty());
+  row.push_back(fix ? number(f.longitude) : empty());
   for (int g = 0; g < file.geometry.count; ++g) {
     const auto i = static_cast<std::size_t>(g);
     const bool carried = g < s.geometries;  // the X line carries this group
@@ -207,8 +217,8 @@ class GeoJsonFile final : public ExportFile {
   }
   void feature(const std::vector<Cell>& cells, const StationRecord& s) {
     Json& coordinates = feature_["geometry"]["coordinates"];
-    coordinates[0] = s.fix.longitude;
-    coordinates[1] = s.fix.latitude;
+    coordinates[0] = s.position.longitude;
+    coordinates[1] = s.position.latitude;
     auto value = feature_["properties"].begin();
     for (std::size_t i = 0; i < cells.size() && value != feature_["properties"].end(); ++i, ++value) {
       *value = json_value(cells[i]);
@@ -236,6 +246,60 @@ GeometryColumns geometry_of(const Config& config) {
 
 std::string trimmed_text(std::string_view text) { return std::string(trimmed(text)); }
 
+// The file header's date: day, month and two digits of the year (20yy), as
+// the sensor writes them; nullopt when they make no date.
+std::optional<std::chrono::sys_days> date_of(const Config& config) {
+  const std::chrono::year_month_day date{std::chrono::year(2000 + config.Date3),
+                                         std::chrono::month(static_cast<unsigned>(config.Date2)),
+                                         std::chrono::day(static_cast<unsigned>(config.Date1))};
+  if (config.Date3 < 0 || config.Date3 > 99 || !date.ok()) return std::nullopt;
+  return std::chrono::sys_days(date);
+}
+
+std::string date_text(std::chrono::sys_days day) {
+  const std::chrono::year_month_day date(day);
+  return zero_filled(static_cast<int>(date.year()), 4) + "-" + zero_filled(static_cast<unsigned>(date.month())) +
+         "-" + zero_filled(static_cast<unsigned>(date.day()));
+}
+
+// What the GPS pre-pass shows of the sensor clock of each survey file: its
+// stations' times and its fixes' times in the order they were logged, which
+// give the clock's offset to GPS time before the first station is placed.
+class ClockGathering {
+ public:
+  void begin() {
+    offsets_.clear();
+    estimator_ = ClockOffsetEstimator{};
+  }
+  void line(std::string_view raw_line) {
+    load_record(line_, raw_line);
+    if (line_[1] == 'C' && line_[2] == '$') return;  // a header record
+    if (line_.find("H$") != std::string::npos) {       // a file header: the next survey file
+      end();
+      estimator_ = ClockOffsetEstimator{};
+    } else if (const std::optional<std::int64_t> time = station_time_of(line_)) {
+      estimator_.station(*time);
+    } else if (line_[1] == 'G' && line_[2] == '$') {
+      const std::string_view record = trimmed(line_);
+      const int p = gga_position(record);
+      if (p <= 0) return;
+      if (const std::optional<GgaFix> fix = read_gga_fix(record.substr(static_cast<std::size_t>(p - 1)))) {
+        estimator_.fix(fix->time_ms);
+      }
+    }
+  }
+  void end() { offsets_.push_back(estimator_.result()); }
+  // Survey file `index` in RAW order (0: the stations before any file header).
+  std::optional<ClockOffset> offset_of(std::size_t index) const {
+    return index < offsets_.size() ? offsets_[index] : std::nullopt;
+  }
+
+ private:
+  std::string line_ = std::string(kLineLength, ' ');
+  ClockOffsetEstimator estimator_;
+  std::vector<std::optional<ClockOffset>> offsets_;
+};
+
 // The rows are the stations of the XYZ output, whatever type the ridden
 // transcription writes: its stations are taken by the XYZ rule, and the
 // comment number follows the XYZ writer (set by a comment record, taken and
@@ -249,7 +313,19 @@ class ExportObserver final : public RunObserver {
     file_.survey = "Default";
   }
 
-  void records_begin(const Run&) override { records_read_ = true; }
+  void prepass_begin() override { clock_.begin(); }
+  void prepass_line(std::string_view raw_line) override { clock_.line(raw_line); }
+
+  void records_begin(const Run& run) override {
+    records_read_ = true;
+    clock_.end();
+    start_positions(run);
+  }
+
+  void fix_read(const Run& run) override {
+    if (const std::optional<GgaFix> fix = read_gga_fix(run.gps_state.text)) positioner_->fix(*fix);
+    emit_placed();
+  }
 
   void run_ended(const Run& run, std::int32_t result) override {
     finish_survey_file(run);
@@ -267,6 +343,13 @@ class ExportObserver final : public RunObserver {
 
   void survey_file_started(const Run& run) override {
     finish_survey_file(run);
+    ++survey_index_;
+    start_positions(run);
+    // The file header's time starts the count of days its stations pass.
+    const Station& s = run.station;
+    days_ = DayUnwrapper{};
+    days_.continuous(((static_cast<std::int64_t>(s.Hour) * 60 + s.Minute) * 60 + s.Second) * 1000);
+    header_date_ = date_of(run.config);
     file_ = SurveyFile{};
     file_.stem = run.base_name;
     file_.survey = run.survey_name;
@@ -275,7 +358,7 @@ class ExportObserver final : public RunObserver {
     comments_.fill(std::string());
     comment_number_ = 0;
     stations_ = 0;
-    without_fix_ = 0;
+    without_position_ = 0;
     report_.survey_file(file_);
   }
 
@@ -289,7 +372,7 @@ class ExportObserver final : public RunObserver {
 
   void station_completed(const Run& run, StationKind kind) override {
     if (!type_writes(OutputType::X, run.config.GeometryCount, kind)) return;
-    const StationRecord record = record_of(run, kind);
+    held_.push_back(record_of(run, kind));
     comment_number_ = 0;
     if (stations_ == 0) {
       file_.geometry = geometry_of(run.config);
@@ -297,12 +380,8 @@ class ExportObserver final : public RunObserver {
       open_files(run);
     }
     ++stations_;
-    if (!record.has_fix()) ++without_fix_;
-    report_.station(record);
-    if (failed() || (!request_.csv && !request_.geojson)) return;
-    const std::vector<Cell> row = row_of(file_, record);
-    if (csv_) csv_->row(row);
-    if (geojson_ && record.has_fix()) geojson_->feature(row, record);
+    positioner_->station(held_.back().time_ms());
+    emit_placed();
   }
 
   void rejected_piece_read(const Run& run) override { report_.rejected_piece(run.line_no); }
@@ -317,17 +396,40 @@ class ExportObserver final : public RunObserver {
     r.values = run.station;
     r.kind = kind;
     r.fix = run.gps_state;
-    if (r.has_fix()) {
-      // The zone the run keeps, or else the exports' own, from their first
-      // station with a fix: the transcription's zone and its projection
-      // warnings are the type's business alone.
-      if (run.keep.utm_zone != 0) zone_ = run.keep.utm_zone;
-      const ProjectionWarningsMuted muted;
-      r.zone = project_in_kept_zone(r.fix.latitude, r.fix.longitude, zone_, r.easting, r.northing);
-    }
+    if (header_date_) r.date = date_text(*header_date_ + std::chrono::days(days_.continuous(r.time_ms()) / kDayMs));
     r.geometries = kind == StationKind::Pklvt ? 1 : geometry_of(run.config).count;
     r.comment = comment_of(run, comment_number_);
     return r;
+  }
+
+  // The stations of a survey file are placed by its clock offset, from the
+  // zone the run keeps (the first good fix's when it keeps none).
+  void start_positions(const Run& run) {
+    positioner_.emplace(request_.positions, clock_.offset_of(survey_index_), run.keep.utm_zone);
+    positions_ = PositionRecord{};
+    positions_.survey_stem = run.base_name;
+    positions_.offset = clock_.offset_of(survey_index_);
+  }
+
+  // The held stations the positioner has placed go to the report and the
+  // files, in the order they came.
+  void emit_placed() {
+    PositionedStation placed;
+    while (!held_.empty() && positioner_ && positioner_->next(placed)) {
+      StationRecord& record = held_.front();
+      record.position = placed.position;
+      emit(record);
+      held_.pop_front();
+    }
+  }
+
+  void emit(const StationRecord& record) {
+    if (!record.has_position()) ++without_position_;
+    report_.station(record);
+    if (failed() || (!request_.csv && !request_.geojson)) return;
+    const std::vector<Cell> row = row_of(file_, record);
+    if (csv_) csv_->row(row);
+    if (geojson_ && record.has_position()) geojson_->feature(row, record);
   }
 
   std::string comment_of(const Run& run, std::int32_t slot) const {
@@ -357,6 +459,12 @@ class ExportObserver final : public RunObserver {
   // A survey file opened by a file header has its exports even without a
   // station; the Default outputs only when they hold stations.
   void finish_survey_file(const Run& run) {
+    if (positioner_) {
+      positioner_->finish();
+      emit_placed();
+      positions_.summary = positioner_->summary();
+      if (stations_ > 0) report_.positions(positions_);
+    }
     if (stations_ == 0 && file_.from_header) open_files(run);
     if (stations_ == 0 && !file_.from_header) return;
     const std::string name = file_.stem;
@@ -369,8 +477,8 @@ class ExportObserver final : public RunObserver {
       geojson_->end();
       const bool ok = geojson_->close();
       if (ok) {
-        lines_.push_back("   GeoJSON file: " + name + ".geojson, " + std::to_string(stations_ - without_fix_) +
-                         " stations; left out without a GPS fix: " + std::to_string(without_fix_));
+        lines_.push_back("   GeoJSON file: " + name + ".geojson, " + std::to_string(stations_ - without_position_) +
+                         " stations; left out without a position: " + std::to_string(without_position_));
       } else if (problem_.empty()) {
         problem_ = geojson_->problem();
       }
@@ -387,9 +495,15 @@ class ExportObserver final : public RunObserver {
   std::unique_ptr<CsvFile> csv_;
   std::unique_ptr<GeoJsonFile> geojson_;
   std::int32_t comment_number_ = 0;  // as the XYZ writer holds it
-  std::int32_t zone_ = 0;
   std::int64_t stations_ = 0;
-  std::int64_t without_fix_ = 0;
+  std::int64_t without_position_ = 0;
+  ClockGathering clock_;
+  std::size_t survey_index_ = 0;  // 0: the stations before the first file header
+  std::optional<StationPositioner> positioner_;
+  PositionRecord positions_;
+  std::deque<StationRecord> held_;  // waiting for the fixes after them
+  DayUnwrapper days_;
+  std::optional<std::chrono::sys_days> header_date_;
   std::vector<std::string> lines_;
   std::string problem_;
   bool records_read_ = false;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "export/positions.h"
+
 namespace kal {
 
 namespace xlat {
@@ -17,6 +19,7 @@ struct ExportRequest {
   bool csv = false;
   bool geojson = false;
   bool report = false;
+  xlat::PositionOptions positions;  // how the stations' own positions are found
   bool any() const { return csv || geojson || report; }
 };
 

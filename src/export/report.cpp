@@ -311,6 +311,7 @@ struct QuickLookReport::Data {
   std::vector<CommentMark> whole_marks;
   std::vector<CommentRecord> comments;
   std::int64_t comments_left_out = 0;
+  std::vector<PositionRecord> positions;  // one per survey file with stations
   std::size_t profile_count = 0;
   std::size_t kept_points = 0;  // map points of all survey samples
   std::int32_t first_zone = 0;
@@ -366,17 +367,18 @@ struct QuickLookReport::Data {
     if (new_run) {
       ++line_run;
       ++fix_run;
-    } else if (s.has_fix() != last_fix) {
+    } else if (s.has_position() != last_fix) {
       ++fix_run;
     }
     have_last = true;
     last_line = s.values.LineNumber;
-    last_fix = s.has_fix();
+    last_fix = s.has_position();
     last_survey = &survey;
-    if (s.has_fix() && first_zone == 0) first_zone = s.zone;
+    const StationPosition& at = s.position;
+    if (s.has_position() && first_zone == 0) first_zone = at.zone;
 
-    const MapPoint p{s.easting,      s.northing, s.values.LineNumber, s.values.StationNumber,
-                     s.values.HC[0], line_run,   fix_run,             s.has_fix()};
+    const MapPoint p{at.easting,     at.northing, s.values.LineNumber, s.values.StationNumber,
+                     s.values.HC[0], line_run,    fix_run,             s.has_position()};
     const std::size_t before = survey.map.items().size();
     survey.map.add(p);
     kept_points += survey.map.items().size();
@@ -417,6 +419,8 @@ void QuickLookReport::comment(const CommentRecord& comment) {
     ++data_->comments_left_out;
   }
 }
+
+void QuickLookReport::positions(const PositionRecord& positions) { data_->positions.push_back(positions); }
 
 void QuickLookReport::instrument(std::string_view id, std::string_view serial_number) {
   data_->instrument = as_utf8(id);
@@ -670,7 +674,7 @@ std::string thinning_text(const MapLayout& layout, std::size_t drawn, std::size_
            ordinal(total_k) + " station)";
   }
   if (layout.utm && layout.without_fix > 0) {
-    text += "; " + std::to_string(layout.without_fix) + " stations without a GPS fix not drawn";
+    text += "; " + std::to_string(layout.without_fix) + " stations without a position not drawn";
   }
   return text;
 }
@@ -723,7 +727,7 @@ void draw_map(Xml& x, const MapLayout& layout) {
   } else {
     x.element("text", {{"x", num(f.left + f.width / 2)}, {"y", num(below + 16)}, {"font-size", "12"},
                        {"text-anchor", "middle"}},
-              "station (no GPS fix in this survey: the line/station grid)");
+              "station (no station position in this survey: the line/station grid)");
     x.element("text", {{"x", num(f.left - 8)}, {"y", num(f.top + f.height / 2)}, {"font-size", "12"},
                        {"text-anchor", "end"}},
               "line");
@@ -885,6 +889,42 @@ void summary_table(Xml& x, const std::vector<std::unique_ptr<Survey>>& surveys, 
   x.close();
 }
 
+// GPS time less sensor time: "+5 h 00 min 00.350 s".
+std::string offset_text(double offset_ms) {
+  const auto ms = static_cast<std::int64_t>(std::llround(std::fabs(offset_ms)));
+  const std::int64_t s = ms / 1000;
+  return std::string(offset_ms < 0.0 ? "\u2212" : "+") + std::to_string(s / 3600) + " h " + two(s / 60 % 60) +
+         " min " + two(s % 60) + "." + zero_filled(ms % 1000, 3) + " s";
+}
+
+void positions_table(Xml& x, const std::vector<PositionRecord>& positions) {
+  if (positions.empty()) return;
+  x.element("p", {},
+            "Each station is placed by its time between the GPS fixes around it; the sensor clock's offset to "
+            "GPS time is found from the order in which stations and fixes were logged.");
+  x.open("table", {{"class", "summary"}});
+  x.open("tr");
+  x.element("th", {{"class", "text"}}, "Survey file");
+  for (const char* h : {"GPS time \u2212 sensor clock", "Drift (ppm)", "Stations placed",
+                        "Longest stretch without a fix"}) {
+    x.element("th", {}, h);
+  }
+  x.close();
+  for (const PositionRecord& p : positions) {
+    x.open("tr");
+    x.element("td", {{"class", "text"}}, as_utf8(p.survey_stem));
+    x.element("td", {}, p.offset ? offset_text(p.offset->offset_ms) : std::string("not found: no fix between two stations"));
+    x.element("td", {}, p.offset ? num(p.offset->drift * 1e6, 1) : std::string("\u2013"));
+    const PositionSummary& sum = p.summary;
+    const double share = sum.stations == 0 ? 0.0 : 100.0 * static_cast<double>(sum.placed) /
+                                                         static_cast<double>(sum.stations);
+    x.element("td", {}, std::to_string(sum.placed) + " of " + std::to_string(sum.stations) + " (" + num(share, 1) + "%)");
+    x.element("td", {}, sum.placed > 0 || sum.longest_gap_ms > 0 ? duration_text(sum.longest_gap_ms) : std::string("\u2013"));
+    x.close();
+  }
+  x.close();
+}
+
 void comment_table(Xml& x, const std::vector<CommentRecord>& comments, std::int64_t left_out) {
   if (comments.empty()) {
     x.element("p", {}, "No comments.");
@@ -943,6 +983,7 @@ std::string QuickLookReport::html() const {
                                                   d.last_damaged_line));
   }
   summary_table(x, d.surveys, d.whole);
+  positions_table(x, d.positions);
   const std::string first_hc =
       d.surveys.empty() ? "HC" : channel_name("HC", d.surveys.front()->file.geometry.hcp[0]);
   std::size_t with_stations = 0;

@@ -32,6 +32,8 @@ class QuickLookReport {
   void survey_file(const SurveyFile& file);
   void station(const StationRecord& station);
   void comment(const CommentRecord& comment);
+  // How the stations of a survey file were placed (after its last station).
+  void positions(const PositionRecord& positions);
   void instrument(std::string_view id, std::string_view serial_number);
   // RAW line `raw_line` is a piece of a transmission the upload rejected;
   // the pieces of one transmission stand on consecutive lines.

@@ -3,8 +3,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "export/positions.h"
 #include "transcribe/station.h"
 
 namespace kal::xlat {
@@ -23,18 +25,19 @@ struct SurveyFile {
 };
 
 // One station of the X output as the exports see it: the station itself
-// (the values the writers read), the fix it lies at, its position projected
-// into the survey's one zone, and its comment's text.
+// (the values the writers read), the last fix before it, its own position
+// between the fixes around it, its date and its comment's text.
 struct StationRecord {
   xlat::Station values;
   xlat::StationKind kind = xlat::StationKind::X;
-  xlat::GpsFix fix;                       // the last fix before the station
-  double easting = 0.0, northing = 0.0;  // m, in the survey's one zone, when it has a fix
-  std::int32_t zone = 0;                 // negative: southern hemisphere
+  xlat::GpsFix fix;  // the last fix before the station, as the survey formats carry it
   int geometries = 1;  // geometry groups the X line carries
   std::string comment;  // text of the station's comment, empty without one
+  std::string date;     // YYYY-MM-DD; empty without a file header's date
+  StationPosition position;  // the station's own, between the fixes around it
 
   bool has_fix() const { return fix.has_position(); }
+  bool has_position() const { return position.verdict != PositionVerdict::none; }
   // N$ and $PKLVT lines show whole seconds.
   std::int32_t millisecond() const {
     return kind == xlat::StationKind::N || kind == xlat::StationKind::Pklvt ? 0 : values.Millisecond;
@@ -44,6 +47,13 @@ struct StationRecord {
     return ((static_cast<std::int64_t>(values.Hour) * 60 + values.Minute) * 60 + values.Second) * 1000 +
            millisecond();
   }
+};
+
+// How the stations of one survey file were placed.
+struct PositionRecord {
+  std::string survey_stem;
+  std::optional<ClockOffset> offset;  // none: no fix lay between two stations
+  PositionSummary summary;
 };
 
 // A comment record, where and when it was read.

@@ -47,7 +47,9 @@ int hex_value(char c) {
   return -1;
 }
 
-// The text before "*" when the two digits after it match its checksum.
+// The text before "*" when the two digits after it match its checksum; the
+// whole text when it has no checksum (loggers that strip it): a sentence cut
+// short then lacks fields and is refused by the field reading.
 std::optional<std::string_view> checked_body(std::string_view sentence) {
   while (!sentence.empty() &&
          (sentence.back() == ' ' || sentence.back() == '\r' || sentence.back() == '\n')) {
@@ -55,7 +57,8 @@ std::optional<std::string_view> checked_body(std::string_view sentence) {
   }
   if (!sentence.empty() && sentence.front() == '$') sentence.remove_prefix(1);
   const std::size_t star = sentence.find('*');
-  if (star == std::string_view::npos || star + 3 != sentence.size()) return std::nullopt;
+  if (star == std::string_view::npos) return sentence;
+  if (star + 3 != sentence.size()) return std::nullopt;
   const int high = hex_value(sentence[star + 1]);
   const int low = hex_value(sentence[star + 2]);
   if (high < 0 || low < 0) return std::nullopt;

@@ -20,7 +20,8 @@ struct GgaFix {
 
 // Reads one GGA sentence ("GPGGA,...*hh", any talker, with or without the
 // leading "$"; trailing blanks, CR and LF ignored). Nothing is printed.
-// nullopt: no checksum, a checksum mismatch, no time of day, or a field that
+// A sentence without a checksum is read as it stands.
+// nullopt: a checksum mismatch, no time of day, or a field that
 // is not a number of its kind (a cut or garbled sentence places nothing).
 // Empty latitude/longitude fields give a fix without position.
 std::optional<GgaFix> read_gga_fix(std::string_view sentence);

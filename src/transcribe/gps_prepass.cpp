@@ -90,6 +90,7 @@ Stop gps_prepass(Run& run) {
   std::int32_t pass_line = 0;
   std::string_view raw_line;
   std::string line;
+  if (run.observer != nullptr) run.observer->prepass_begin();
   for (;;) {
     ++pass_line;
     const RawInput::Read read = run.raw.next(raw_line);
@@ -97,7 +98,9 @@ Stop gps_prepass(Run& run) {
     if (read == RawInput::Read::error) return report_raw_read_error(run, pass_line);
     // The tag test of the normalised line on the line as read: only G$
     // records are copied and normalised.
-    if (is_rejected_piece(raw_line) || !is_gps_record(raw_line)) continue;
+    if (is_rejected_piece(raw_line)) continue;
+    if (run.observer != nullptr) run.observer->prepass_line(raw_line);
+    if (!is_gps_record(raw_line)) continue;
     load_record(line, raw_line);
     const int p = gga_position(line);
     if (p > 0 && fix_index <= kMaxFixes) {

@@ -460,7 +460,8 @@ SurveyRecord read_i(Run& run) {
   return station_read(StationKind::I);
 }
 
-void handle_gps(Run& run) {
+// True when the record held a GGA sentence.
+bool handle_gps(Run& run) {
   GpsState& gps = run.gps_state;
   const std::string_view record = trimmed(run.line);
   gps.previous = gps.text;
@@ -475,10 +476,11 @@ void handle_gps(Run& run) {
     std::string& out = run.buffers.sentence;
     out.assign(1, '$').append(gps.text);
     write_gps_line(run, out);
-  } else {
-    gps.text.assign(record.substr(0, std::min<std::size_t>(record.size(), kGpsTextLength)));
-    write_gps_line(run, "$GPG" + std::string(trimmed(columns(record, 4, kLineLength))));
+    return true;
   }
+  gps.text.assign(record.substr(0, std::min<std::size_t>(record.size(), kGpsTextLength)));
+  write_gps_line(run, "$GPG" + std::string(trimmed(columns(record, 4, kLineLength))));
+  return false;
 }
 
 }  // namespace
@@ -545,9 +547,28 @@ SurveyRecord read_survey_record(Run& run) {
   } else if (has_tag(line, 'I')) {
     return read_i(run);
   } else if (has_tag(line, 'G')) {
-    handle_gps(run);
+    SurveyRecord gps;
+    gps.gps_read = handle_gps(run);
+    return gps;
   }
   return {};
+}
+
+std::optional<std::int64_t> station_time_of(const std::string& line) {
+  std::int32_t hour = 0, minute = 0, second = 0, millisecond = 0;
+  bool read = false;
+  if (line.compare(0, 6, "$PKLVT") == 0) {
+    read = fmt::read<"7X,3I2">(line, {hour, minute, second});
+  } else if (line[2] == '$' && std::string_view("TDXNI").find(line[1]) != std::string_view::npos) {
+    read = fmt::read<"3X,3I2">(line, {hour, minute, second});
+    // The layouts that carry milliseconds, by tag and trimmed length.
+    const int length = record_length(line);
+    const bool with_ms = (line[1] == 'T' && length == 83) || (line[1] == 'D' && length == 76) ||
+                         (line[1] == 'X' && (length == 38 || length == 62));
+    if (read && with_ms) read = fmt::read<"10X,I3">(line, {millisecond});
+  }
+  if (!read) return std::nullopt;
+  return ((static_cast<std::int64_t>(hour) * 60 + minute) * 60 + second) * 1000 + millisecond;
 }
 
 void convert_station(Run& run, const SurveyRecord& record) {

@@ -40,12 +40,19 @@ struct SurveyRecord {
   std::optional<StationKind> station;
   LengthCodeNeeded needs = LengthCodeNeeded::none;
   std::optional<PklvtFields> pklvt;
+  bool gps_read = false;  // a G$ record with a GGA sentence set run.gps_state
 };
 
 // Reads any line that is neither a header record nor a file header; the
 // records that are no station (offsets, reference, auxiliary, status, GPS)
 // take effect here.
 SurveyRecord read_survey_record(Run& run);
+
+// The sensor-clock time (ms of the day) a station record carries, read from
+// the normalised line alone; nullopt for a line that is no station record
+// or whose time cannot be read. Records without milliseconds give whole
+// seconds.
+std::optional<std::int64_t> station_time_of(const std::string& line);
 
 // The station values of the station `record` read, once configured.
 void convert_station(Run& run, const SurveyRecord& record);

@@ -82,6 +82,7 @@ Stop short_length_code_prompt(Run& run) {
 
 Stop handle_survey_record(Run& run) {
   const SurveyRecord record = read_survey_record(run);
+  if (record.gps_read && run.observer != nullptr) run.observer->fix_read(run);
   if (record.stop || !record.station) return record.stop;
   if (record.needs == LengthCodeNeeded::full) full_length_code_prompt(run);
   if (record.needs == LengthCodeNeeded::short_code) {

@@ -186,8 +186,14 @@ struct Run;
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
+  // The GPS pre-pass starts reading the RAW file from its first line.
+  virtual void prepass_begin() {}
+  // The pre-pass read `raw_line` (not a rejected piece), as the file holds it.
+  virtual void prepass_line(std::string_view raw_line) { (void)raw_line; }
   // The pre-pass is over; the main loop starts reading records.
   virtual void records_begin(const Run& run) = 0;
+  // A G$ record set run.gps_state (its text is the sentence from the talker ID on).
+  virtual void fix_read(const Run& run) { (void)run; }
   // A file header opened the files of a new survey file (run.base_name).
   virtual void survey_file_started(const Run& run) = 0;
   // A comment record was read; `text` as the record holds it.

@@ -24,10 +24,11 @@ using Lines = std::vector<std::string>;
 using Records = std::vector<std::vector<std::string>>;
 using Json = nlohmann::ordered_json;
 
+const std::string kPositionColumns =
+    "survey,line,station,line_mark,station_mark,date,time,gps_time_ms,position,latitude,longitude,altitude,fix,"
+    "satellites,hdop,easting,northing,utm_zone,fix_latitude,fix_longitude,";
 const std::string kHeaderCode1 =
-    "survey,line,station,line_mark,station_mark,time,gps_time_ms,latitude,longitude,altitude,fix,"
-    "satellites,hdop,easting,northing,utm_zone,HC_1.0m,HI_1.0m,PC_1.1m,PI_1.1m,voltage,temperature,"
-    "pitch,roll,comment";
+    kPositionColumns + "HC_1.0m,HI_1.0m,PC_1.1m,PI_1.1m,voltage,temperature,pitch,roll,comment";
 
 const std::string kGga45N75W = "GPGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,";
 const std::string kGga45N75W15 = "GPGGA,100005,4530.0000,N,07515.0000,W,2,10,1.2,50.5,M,0.0,M,,";
@@ -96,9 +97,8 @@ void expect_agreement(const TempDir& dir, const std::string& stem, const std::st
   san.erase(san.begin());  // the "-9 height" line
   ASSERT_EQ(csv.size(), xyz.size() + 1) << stem;
   ASSERT_EQ(san.size(), xyz.size()) << stem;
-  const std::size_t lat = column(csv, "latitude"), lon = column(csv, "longitude");
-  const std::size_t east = column(csv, "easting"), north = column(csv, "northing");
-  const std::size_t hc = column(csv, "utm_zone") + 1;  // the first geometry's HC
+  const std::size_t lat = column(csv, "fix_latitude"), lon = column(csv, "fix_longitude");
+  const std::size_t hc = column(csv, "fix_longitude") + 1;  // the first geometry's HC
   for (std::size_t i = 0; i < xyz.size(); ++i) {
     const auto& row = csv[i + 1];
     const std::string& x = xyz[i];
@@ -111,13 +111,12 @@ void expect_agreement(const TempDir& dir, const std::string& stem, const std::st
     EXPECT_EQ(fixed(row[hc], 2), field(s, 34, 9)) << s;
     EXPECT_EQ(fixed(row[hc + 2], 2), field(s, 43, 9)) << s;
     const std::size_t n = x.size();  // XYZ ends: F12.6 lat, 1X, F12.6 lon, 1X, F7.1, 1X, I2
+    // The fix as received is the one the survey formats hold.
     if (field(x, n - 36, 12) == "0.000000") {
-      EXPECT_EQ(row[lat] + row[lon] + row[east] + row[north], "") << "no fix: " << x;
+      EXPECT_EQ(row[lat] + row[lon], "") << "no fix: " << x;
     } else {
       EXPECT_EQ(fixed(row[lat], 6), field(x, n - 36, 12)) << x;
       EXPECT_EQ(fixed(row[lon], 6), field(x, n - 23, 12)) << x;
-      EXPECT_EQ(fixed(row[east], 1), field(s, 0, 12)) << s;
-      EXPECT_EQ(fixed(row[north], 1), field(s, 13, 12)) << s;
     }
   }
 }
@@ -144,44 +143,53 @@ TEST(XlatExport, CsvAndGeoJsonAgreeWithXAndSan) {
   expect_agreement(dir, "LINE0001");
   expect_agreement(dir, "LINE0001_100010");
 
-  // Worked out by hand: the header row, S1 without a fix, S2 on the central
-  // meridian of zone 18 (easting exactly 500000; northing 4,982,950.40 at 45 N)
-  // with the comment quoted, S4 in the second file at 10:00:11.250 (the
-  // marks held from S2, as the Geosoft output shows them).
+  // Worked out by hand. The file header's date 26 12 08 is day, month, year.
+  // Fixes at GPS 10:00:02 (45 N 75 W) and 10:00:05 (45.5 N 75.25 W) were
+  // logged between S1 (10:00:01) and S2 (10:00:04) and between S2 and S3
+  // (10:00:06): the sensor clock is 0 to 0.5 s behind GPS time. So S2 lies
+  // between the two fixes and is interpolated; S1 before the first fix and
+  // S3 after the last have no position of their own; S4, in a survey file
+  // without fixes, neither. The fix columns keep the last fix received.
   EXPECT_EQ(csv_line(dir, "LINE0001.csv", 0), kHeaderCode1);
-  EXPECT_EQ(csv_line(dir, "LINE0001.csv", 1),
-            "LINE0001,1,1,,,10:00:01.000,0,,,,0,0,0,,,,123.4,-5.67,234.5,0.89,12.5,23.61,1.5,-2.5,");
-  const std::string s2 = csv_line(dir, "LINE0001.csv", 2);
-  EXPECT_EQ(s2.substr(0, s2.find(",4982950.")),
-            "LINE0001,12,6,N,E,10:00:04.000,36002000,45,-75,100,1,8,0.9,500000");
-  EXPECT_EQ(s2.substr(s2.find(",18N,")),
-            ",18N,432.1,-0.5,543.2,0.75,12,20,-35,1.5,\"Gap, \"\"wet\"\" spot\"");
-  EXPECT_EQ(fixed(read_csv(dir.file("LINE0001.csv"))[2][14], 2), "4982950.40");
-  const std::string s4 = csv_line(dir, "LINE0001_100010.csv", 1);
-  EXPECT_EQ(s4.substr(0, s4.find(",1.2,") + 5), "LINE0001,1,9,N,E,10:00:11.250,36005000,45.5,-75.25,50.5,2,10,1.2,");
-  EXPECT_EQ(s4.substr(s4.find(",18N,")), ",18N,10,2,30,4,11.9,18.5,21,-21,");
+  EXPECT_EQ(csv_line(dir, "LINE0001.csv", 1), "LINE0001,1,1,,,2008-12-26,10:00:01.000,0,none,,,,0,0,0,,,,,,"
+                                              "123.4,-5.67,234.5,0.89,12.5,23.61,1.5,-2.5,");
+  const Records rows = read_csv(dir.file("LINE0001.csv"));
+  const auto& s2 = rows.at(2);
+  EXPECT_EQ(csv_line(dir, "LINE0001.csv", 2).substr(0, 61),
+            "LINE0001,12,6,N,E,2008-12-26,10:00:04.000,36002000,interpolat");
+  EXPECT_EQ(s2[column(rows, "position")], "interpolated");
+  const double s2_lat = std::stod(s2[column(rows, "latitude")]), s2_lon = std::stod(s2[column(rows, "longitude")]);
+  EXPECT_TRUE(s2_lat > 45.0 && s2_lat < 45.5) << s2_lat;
+  EXPECT_TRUE(s2_lon > -75.25 && s2_lon < -75.0) << s2_lon;
+  EXPECT_EQ(s2[column(rows, "utm_zone")], "18N");
+  const std::string s2_line = csv_line(dir, "LINE0001.csv", 2);
+  EXPECT_EQ(s2_line.substr(s2_line.find(",18N,")),
+            ",18N,45,-75,432.1,-0.5,543.2,0.75,12,20,-35,1.5,\"Gap, \"\"wet\"\" spot\"");
+  EXPECT_EQ(rows.at(3)[column(rows, "position")], "none");
+  EXPECT_EQ(csv_line(dir, "LINE0001_100010.csv", 1),
+            "LINE0001,1,9,N,E,2008-12-26,10:00:11.250,36005000,none,,,50.5,2,10,1.2,,,,45.5,-75.25,"
+            "10,2,30,4,11.9,18.5,21,-21,");
 
-  // GeoJSON: the stations with a fix, [longitude, latitude], the CSV columns.
+  // GeoJSON: the stations with a position of their own, [longitude,
+  // latitude], the CSV columns.
   const Json doc = Json::parse(read_file(dir.file("LINE0001.geojson")));
   EXPECT_EQ(doc["type"], "FeatureCollection");
-  ASSERT_EQ(doc["features"].size(), 2u);
+  ASSERT_EQ(doc["features"].size(), 1u);
   const Json& f = doc["features"][0];
   EXPECT_EQ(f["type"], "Feature");
-  EXPECT_EQ(f["geometry"], Json::parse(R"({"type":"Point","coordinates":[-75.0,45.0]})"));
-  const Records csv = read_csv(dir.file("LINE0001.csv"));
+  EXPECT_EQ(f["geometry"]["coordinates"], Json::array({s2_lon, s2_lat}));
   std::vector<std::string> keys;
   for (const auto& [key, value] : f["properties"].items()) keys.push_back(key);
-  EXPECT_EQ(keys, csv[0]);
+  EXPECT_EQ(keys, rows[0]);
   EXPECT_EQ(f["properties"]["station"], 6);
   EXPECT_EQ(f["properties"]["line_mark"], "N");
   EXPECT_EQ(f["properties"]["HC_1.0m"], 432.1);
-  EXPECT_EQ(f["properties"]["easting"], 500000.0);
+  EXPECT_EQ(f["properties"]["fix_longitude"], -75.0);
   EXPECT_EQ(f["properties"]["comment"], kWetComment);
-  EXPECT_EQ(doc["features"][1]["properties"]["comment"], nullptr);
   EXPECT_TRUE(run.has_line("   CSV file: LINE0001.csv, 3 stations")) << run.out;
-  EXPECT_TRUE(run.has_line("   GeoJSON file: LINE0001.geojson, 2 stations; left out without a GPS fix: 1"))
+  EXPECT_TRUE(run.has_line("   GeoJSON file: LINE0001.geojson, 1 stations; left out without a position: 2"))
       << run.out;
-  EXPECT_TRUE(run.has_line("   GeoJSON file: LINE0001_100010.geojson, 1 stations; left out without a GPS fix: 0"))
+  EXPECT_TRUE(run.has_line("   GeoJSON file: LINE0001_100010.geojson, 0 stations; left out without a position: 1"))
       << run.out;
 }
 
@@ -194,7 +202,7 @@ TEST(XlatExport, PromptsAnsweredAsTheTranscriptionWas) {
   // Each type asks for the height ("/") and the length code.
   const XlatRun run = run_kalxlat(dir.path(), {"in.RAW", "XS", "--csv"}, "/\n2\n/\n2\n");
   ASSERT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(read_csv(dir.file("Default.csv"))[0][16], "HC_2.0m");
+  EXPECT_EQ(read_csv(dir.file("Default.csv"))[0][20], "HC_2.0m");
   expect_agreement(dir, "Default", "Default.SAN");
 }
 
@@ -406,15 +414,13 @@ TEST(XlatExport, ColumnsPerGeometry) {
     const Records csv = read_csv(dir.file("AB.csv"));
     ASSERT_EQ(csv.size(), 2u) << c.code;
     const std::string header = csv_line(dir, "AB.csv", 0);
-    EXPECT_EQ(header, "survey,line,station,line_mark,station_mark,time,gps_time_ms,latitude,longitude,altitude,"
-                      "fix,satellites,hdop,easting,northing,utm_zone," +
-                          c.columns + ",voltage,temperature,pitch,roll,comment")
+    EXPECT_EQ(header, kPositionColumns + c.columns + ",voltage,temperature,pitch,roll,comment")
         << c.code;
     ASSERT_EQ(csv[1].size(), csv[0].size()) << c.code;
-    const std::vector<std::string> first = {csv[1][16], csv[1][17], csv[1][18], csv[1][19]};
+    const std::vector<std::string> first = {csv[1][20], csv[1][21], csv[1][22], csv[1][23]};
     EXPECT_EQ(first, (std::vector<std::string>{"1", "0.2", "3", "0.4"})) << c.code;
     if (c.stations.size() > 1) {
-      const std::vector<std::string> second = {csv[1][20], csv[1][21], csv[1][22], csv[1][23]};
+      const std::vector<std::string> second = {csv[1][24], csv[1][25], csv[1][26], csv[1][27]};
       EXPECT_EQ(second, (std::vector<std::string>{"100", "2", "110", "3"})) << c.code;
     }
   }
@@ -431,13 +437,15 @@ TEST(XlatExport, SurveyWithoutGps) {
   const Records csv = read_csv(dir.file("LINE0001.csv"));
   ASSERT_EQ(csv.size(), 4u);
   for (std::size_t i = 1; i < csv.size(); ++i) {
-    for (const char* name : {"latitude", "longitude", "altitude", "easting", "northing", "utm_zone"}) {
+    EXPECT_EQ(csv[i][column(csv, "position")], "none") << "row " << i;
+    for (const char* name : {"latitude", "longitude", "altitude", "easting", "northing", "utm_zone", "fix_latitude",
+                             "fix_longitude"}) {
       EXPECT_EQ(csv[i][column(csv, name)], "") << name << " row " << i;
     }
   }
   EXPECT_EQ(Json::parse(read_file(dir.file("LINE0001.geojson"))),
             Json::parse(R"({"type":"FeatureCollection","features":[]})"));
-  EXPECT_TRUE(run.has_line("   GeoJSON file: LINE0001.geojson, 0 stations; left out without a GPS fix: 3"))
+  EXPECT_TRUE(run.has_line("   GeoJSON file: LINE0001.geojson, 0 stations; left out without a position: 3"))
       << run.out;
   const std::string html = read_file(dir.file("in.html"));
   EXPECT_NE(html.find("class=\"map grid\""), std::string::npos);
@@ -452,7 +460,9 @@ TEST(XlatExport, DefaultOutputsExportedOnlyWithStations) {
                                           header_rec("100000", "AB", "261208", "1")}));
   ASSERT_EQ(run_kalxlat(dir.path(), {"in.RAW", "--csv"}).status, 0);
   EXPECT_EQ(csv_line(dir, "Default.csv", 0), kHeaderCode1);
-  EXPECT_EQ(csv_line(dir, "Default.csv", 1), "Default,0,1,,,09:59:00.000,0,,,,0,0,0,,,,1,0.2,3,0.4,0,0,0,0,");
+  // Before any file header there is no date.
+  EXPECT_EQ(csv_line(dir, "Default.csv", 1),
+            "Default,0,1,,,,09:59:00.000,0,none,,,,0,0,0,,,,,,1,0.2,3,0.4,0,0,0,0,");
   // A file header's survey file has its exports even without a station.
   EXPECT_EQ(read_file(dir.file("AB.csv")), kHeaderCode1 + "\r\n");
 }

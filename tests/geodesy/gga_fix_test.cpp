@@ -41,6 +41,8 @@ const FixCase kFixes[] = {
      36'610'500, true, 0.5, 179.5, 1, 2.0},
     {"leading dollar, other talker, line end", "$" + sealed("GNGGA,010203,1000.0,N,00000.6,W,5,07,,,,,,,") + "\r\n",
      3'723'000, true, 10.0, -0.01, 5, std::nullopt},
+    {"no checksum (loggers that strip it)", "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,",
+     45'319'000, true, 48.1173, 11.0 + 31.0 / 60.0, 1, 0.9},
     {"no position before the receiver has a fix", sealed("GPGGA,000001,,,,,0,00,,,M,,M,,"), 1000,
      false, 0.0, 0.0, 0, std::nullopt},
     {"zeros are no position", sealed("GPGGA,000002,0000.0000,N,00000.0000,E,0,00,99.9,,,,,,"),
@@ -78,7 +80,6 @@ TEST(GgaFixReader, KeepsTheDecimalsASevenCharacterReadLoses) {
 const char* const kRefused[] = {
     // one digit changed, old checksum
     "GPGGA,123519,4807.039,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47",
-    "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,",  // no checksum
     "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*4",
     "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*G7",
 };
