@@ -58,7 +58,7 @@ struct Placed {
 // Runs kalxlat on `survey` with `options` in `dir` and measures each row.
 Placed place(const TempDir& dir, const WalkedSurvey& survey, const std::vector<std::string>& options) {
   write_file(dir.file("in.RAW"), raw_of(survey));
-  std::vector<std::string> args = {"in.RAW", "X", "--csv", "--geojson"};
+  std::vector<std::string> args = {"in.RAW", "X", "--csv", "--geojson", "--report"};
   args.insert(args.end(), options.begin(), options.end());
   const XlatRun run = run_kalxlat(dir.path(), args);
   EXPECT_EQ(run.status, 0) << run.out;
@@ -105,6 +105,13 @@ TEST(XlatPositions, WalkedSurveyAcrossGpsMidnight) {
     }
   }
   EXPECT_GT(test::share_within(last_fix, 0.95), 1.2);
+  // The report tells the offset found: GPS time is 5 h 0.372 s ahead, known
+  // to within half a reading interval (50 ms).
+  const std::string html = read_file(dir.file("in.html"));
+  const std::size_t offset = html.find("+5 h 00 min 00.");
+  ASSERT_NE(offset, std::string::npos);
+  const int ms = std::stoi(html.substr(offset + 15, 3));
+  EXPECT_NEAR(ms, 372, 50);
   // The sensor clock does not pass midnight: every station on the header's date.
   const std::size_t date = 5;
   ASSERT_EQ(placed.csv[0][date], "date");
