@@ -350,6 +350,7 @@ class ExportObserver final : public RunObserver {
     days_ = DayUnwrapper{};
     days_.continuous(((static_cast<std::int64_t>(s.Hour) * 60 + s.Minute) * 60 + s.Second) * 1000);
     header_date_ = date_of(run.config);
+    date_day_ = -1;
     file_ = SurveyFile{};
     file_.stem = run.base_name;
     file_.survey = run.survey_name;
@@ -396,7 +397,7 @@ class ExportObserver final : public RunObserver {
     r.values = run.station;
     r.kind = kind;
     r.fix = run.gps_state;
-    if (header_date_) r.date = date_text(*header_date_ + std::chrono::days(days_.continuous(r.time_ms()) / kDayMs));
+    if (header_date_) r.date = date_for(days_.continuous(r.time_ms()) / kDayMs);
     r.geometries = kind == StationKind::Pklvt ? 1 : geometry_of(run.config).count;
     r.comment = comment_of(run, comment_number_);
     return r;
@@ -430,6 +431,15 @@ class ExportObserver final : public RunObserver {
     const std::vector<Cell> row = row_of(file_, record);
     if (csv_) csv_->row(row);
     if (geojson_ && record.has_position()) geojson_->feature(row, record);
+  }
+
+  // The date `day` days after the file header's; the text is made once a day.
+  const std::string& date_for(std::int64_t day) {
+    if (day != date_day_) {
+      date_day_ = day;
+      date_text_ = date_text(*header_date_ + std::chrono::days(day));
+    }
+    return date_text_;
   }
 
   std::string comment_of(const Run& run, std::int32_t slot) const {
@@ -504,6 +514,8 @@ class ExportObserver final : public RunObserver {
   std::deque<StationRecord> held_;  // waiting for the fixes after them
   DayUnwrapper days_;
   std::optional<std::chrono::sys_days> header_date_;
+  std::int64_t date_day_ = -1;  // the day date_text_ holds
+  std::string date_text_;
   std::vector<std::string> lines_;
   std::string problem_;
   bool records_read_ = false;
