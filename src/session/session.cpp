@@ -55,6 +55,7 @@ int KALFETCH5(const std::vector<std::string>& args) {
       break;
     case CommandLine::too_many:
     case CommandLine::bad_port:
+    case CommandLine::unknown_option:
       exit_status = kExitBadArguments;
       return close.close(CloseFrom::release);
     case CommandLine::usage:

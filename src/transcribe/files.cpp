@@ -99,7 +99,10 @@ RawInput::~RawInput() = default;
 
 bool RawInput::open(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) {
+    error_number_ = errno != 0 ? errno : EIO;
+    return false;
+  }
   std::setvbuf(file, nullptr, _IONBF, 0);  // reads go straight into the line buffer
   file_.reset(file);
   pos_ = end_ = 0;

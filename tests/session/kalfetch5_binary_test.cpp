@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "expected_lines.h"
@@ -31,6 +32,12 @@ ProgramOutcome run_kalfetch5(const fs::path& dir, const std::vector<std::string>
   return run_program(argv, input, {dir, {{"KALFETCH_PORT_DIR", port_dir.string()}}});
 }
 
+std::vector<std::string> with_program(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
 Lines split_lines(const std::string& text) {
   Lines lines;
   std::istringstream in(text);
@@ -48,6 +55,18 @@ struct BinaryCase {
   std::vector<std::string> args;
   int exit_status;
   Lines out;
+  const char* program = "kalfetch5";
+  std::vector<std::string> files_before = {};  // made in the working folder first; none may change
+};
+
+const Lines kKalxlatHelp = {
+    "kalxlat " KAL_VERSION ": transcribes a RAW file of the Kalvor sensor, once per type letter.",
+    "usage: kalxlat RAWFILE [TYPES] [HEIGHT] [--csv] [--geojson] [--report]",
+    "  TYPES: output type letters X G D L S P I R (default X); HEIGHT: sensor height in m",
+    "  --csv, --geojson: NAME.csv, NAME.geojson per survey file; --report: RAWSTEM.html",
+    "  The outputs are written beside the RAW file. Exit status: 0 when every",
+    "  transcription succeeded, 3 when the RAW file cannot be opened, 64 for a wrong",
+    "  command line, else the first transcription's error code.",
 };
 
 TEST(Kalfetch5Binary, ArgumentErrorsPrintExactlyTheseLinesAndOpenNothing) {
@@ -64,15 +83,49 @@ TEST(Kalfetch5Binary, ArgumentErrorsPrintExactlyTheseLinesAndOpenNothing) {
       {"/?", {"/?"}, 0, kUsageText + kReadMoreLines},
       {"--version", {"--version"}, 0,
        {"kalfetch5 " KAL_VERSION " (Program KALFETCH5 V1.18, transcription v1.22)"}},
+      // A typo with dashes is refused before any port or file is touched.
+      {"--hlep", {"--hlep"}, 1,
+       kBannerLines + Lines{" ERROR: NOT AN OPTION OF KALFETCH5: --hlep"} + kUsageText +
+           kNothingUploaded + Lines{"Exiting..."}},
+      {"--csv after a format", {"X", "--csv"}, 1,
+       kBannerLines + Lines{" ERROR: NOT AN OPTION OF KALFETCH5: --csv"} + kUsageText +
+           kNothingUploaded + Lines{"Exiting..."}},
+      // kalxlat: help and version before anything else, even after a RAW name
+      // that exists (it is not read, no output is written beside it).
+      {"kalxlat --help", {"--help"}, 0, kKalxlatHelp, "kalxlat"},
+      {"kalxlat -h", {"-h"}, 0, kKalxlatHelp, "kalxlat"},
+      {"kalxlat /?", {"/?"}, 0, kKalxlatHelp, "kalxlat"},
+      {"kalxlat RAW --help", {"survey.RAW", "XG", "--help"}, 0, kKalxlatHelp, "kalxlat",
+       {"survey.RAW"}},
+      {"kalxlat --version", {"--version"}, 0, {"kalxlat " KAL_VERSION " (transcription v1.22)"},
+       "kalxlat"},
+      // One transcription per letter of "-csv" would write .SAN files: refused.
+      {"kalxlat -csv", {"survey.RAW", "-csv"}, 64,
+       {"kalxlat: -csv is not an option (kalxlat --help lists them)"}, "kalxlat", {"survey.RAW"}},
+      {"kalxlat --hlep", {"survey.RAW", "--hlep"}, 64,
+       {"kalxlat: --hlep is not an option (kalxlat --help lists them)"}, "kalxlat", {"survey.RAW"}},
+      {"kalxlat -x first", {"-x", "survey.RAW"}, 64,
+       {"kalxlat: -x is not an option (kalxlat --help lists them)"}, "kalxlat", {"survey.RAW"}},
+      // A missing RAW file is told before the height prompt, with the reason.
+      {"kalxlat missing RAW", {"nothere.RAW"}, 3,
+       {"cannot open nothere.RAW: No such file or directory"}, "kalxlat"},
+      {"kalxlat missing RAW, two types", {"nothere.RAW", "XG", "0.3"}, 3,
+       {"cannot open nothere.RAW: No such file or directory"}, "kalxlat"},
   };
   for (const BinaryCase& c : table) {
     SCOPED_TRACE(c.name);
     TempCwd cwd;
     ASSERT_TRUE(cwd.ready());
-    const ProgramOutcome o = run_kalfetch5(cwd.path(), c.args, "", cwd.path());
+    for (const std::string& name : c.files_before) write_file(cwd.path() / name, "not read\n");
+    const ProgramOutcome o =
+        std::string_view(c.program) == "kalfetch5"
+            ? run_kalfetch5(cwd.path(), c.args, "", cwd.path())
+            : run_program(with_program(KAL_BIN_DIR "/kalxlat", c.args), "", {cwd.path(), {}});
     EXPECT_EQ(o.exit_status, c.exit_status);
     EXPECT_EQ(o.out, joined(c.out));
-    EXPECT_TRUE(files_in(cwd.path()).empty());
+    EXPECT_EQ(files_in(cwd.path()), c.files_before);
+    for (const std::string& name : c.files_before)
+      EXPECT_EQ(read_file(cwd.path() / name), "not read\n");
   }
 }
 

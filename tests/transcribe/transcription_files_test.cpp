@@ -425,6 +425,12 @@ TEST(TranscribeDriver, ResultCodes) {
     std::int32_t result = -1;
     KALXLATSUB("/nonexistent/folder/x.RAW", "X", height, set, result, kept);
     EXPECT_EQ(result, 3);
+    // The file is tried before the height prompt; the reason follows the open-error line.
+    EXPECT_EQ(console.lines, (std::vector<std::string>{
+                                 "", "*** Transcription v1.22 ***",
+                                 " *** Open error for input file=/nonexistent/folder/x.RAW",
+                                 "cannot open /nonexistent/folder/x.RAW: No such file or directory"}))
+        << console.dump();
   }
   const Transcription bad_type({kT1}, "q");
   EXPECT_EQ(bad_type.result, 5);
