@@ -61,4 +61,10 @@ void put_line(std::string_view line);
 // on the sensor, and before anything goes to standard error.
 void flush_console();
 
+// While a path is set, Ctrl-C, a termination signal (or on Windows a control
+// event) that ends the program deletes that file first: a RAW file nothing
+// was written into yet is not left behind. An empty path clears it. Paths
+// longer than the platform's limit are not kept.
+void delete_if_interrupted(std::string_view path);
+
 }  // namespace kal

@@ -59,7 +59,13 @@ void flush_held_lines() {
   if (ConsoleOutput* out = started_output.load(std::memory_order_acquire)) out->flush();
 }
 
+// The file a control event deletes (delete_if_interrupted), read only while
+// `delete_armed` is set.
+char delete_path[MAX_PATH] = {};
+std::atomic<int> delete_armed{0};
+
 BOOL WINAPI on_control_event(DWORD /*event*/) {
+  if (delete_armed.exchange(0) != 0) DeleteFileA(delete_path);
   if (ConsoleOutput* out = started_output.load(std::memory_order_acquire)) {
     out->flush_within(kEndingPatience);
   }
@@ -127,6 +133,15 @@ class Win32Console final : public ConsoleServices {
 };
 
 }  // namespace
+
+void delete_if_interrupted(std::string_view path) {
+  delete_armed = 0;
+  if (path.empty() || path.size() >= sizeof delete_path) return;
+  path.copy(delete_path, path.size());
+  delete_path[path.size()] = 0;
+  watch_control_events_from_now();  // the handler runs even before any line is held back
+  delete_armed = 1;
+}
 
 void set_console_delay_limit(std::chrono::milliseconds limit) { output().set_delay_limit(limit); }
 

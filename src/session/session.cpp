@@ -29,6 +29,17 @@ class NamedDevice {
   bool named_;
 };
 
+// Where help goes on: the installed README and the port names of the system.
+#ifdef _WIN32
+constexpr const char* kReadMoreLine =
+    " More in README.txt beside kalfetch5.exe: the adapter's COM port number is shown by the Device"
+    " Manager under \"Ports (COM & LPT)\"; troubleshooting.";
+#else
+constexpr const char* kReadMoreLine =
+    " More in the README (/usr/share/doc/kalfetch5/README.md): ports named by their device"
+    " (/dev/ttyUSB0), troubleshooting.";
+#endif
+
 }  // namespace
 
 int KALFETCH5(const std::vector<std::string>& args) {
@@ -44,8 +55,7 @@ int KALFETCH5(const std::vector<std::string>& args) {
       put_line(version_line());
     } else {
       print_usage(kDefaultRequestedBaud);
-      put_line(" More in the README (/usr/share/doc/kalfetch5/README.md): ports named by their device"
-               " (/dev/ttyUSB0), troubleshooting.");
+      put_line(kReadMoreLine);
     }
     return kExitOk;
   }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -206,6 +207,62 @@ TEST(Kalfetch5BinaryPaced, LinesReachThePipeWhileTheProgramWaitsOnASilentSensor)
   program.send(SIGINT);
   EXPECT_TRUE(program.ends_within(std::chrono::seconds(10)));
   EXPECT_EQ(program.exit_status(), -1);  // ended by the signal, as Ctrl-C does
+}
+
+// Ctrl-C or SIGTERM while the sensor is searched for: the RAW file, created
+// and still empty, goes with the program, as it does when q ends the search.
+TEST(Kalfetch5Binary, EndingSignalBeforeAnyLineDeletesTheEmptyRawFile) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    TempCwd cwd;
+    ASSERT_TRUE(cwd.ready());
+    testing::PtyPeer sensor(3);  // sets KALFETCH_PORT_DIR for the program
+    ASSERT_TRUE(sensor.ok());
+    ChildProcess program;
+    ASSERT_TRUE(program.start({std::string(KAL_BIN_DIR) + "/kalfetch5", "X", "COM3"}, {cwd.path(), {}}));
+    // The search has begun once the power-up advice is out: the file exists.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::string out;
+    while (out.find("Please ensure that Sensor is powered up.") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      out += read_until(program.stdout_fd(), std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
+    }
+    const std::vector<std::string> before = files_in(cwd.path());
+    ASSERT_EQ(before.size(), 1u) << out;
+    EXPECT_TRUE(before[0].ends_with(".RAW"));
+    EXPECT_EQ(read_file(cwd.path() / before[0]), "");
+    program.send(signal);
+    EXPECT_TRUE(program.ends_within(std::chrono::seconds(10)));
+    EXPECT_EQ(program.exit_status(), -1);  // ended by the signal
+    EXPECT_TRUE(files_in(cwd.path()).empty());
+  }
+}
+
+// A RAW file that cannot be created (a folder holds its name; as root the
+// folder's rights would not stop it): the open-error line, then the
+// system's reason under it.
+TEST(Kalfetch5Binary, RawFileThatCannotBeCreatedIsToldWithTheReason) {
+  TempCwd cwd;
+  ASSERT_TRUE(cwd.ready());
+  // Every name the clock can give in the next minute, as the program forms it.
+  const std::time_t now = std::time(nullptr);
+  for (std::time_t t = now; t < now + 60; ++t) {
+    char name[32];
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    ASSERT_GT(std::strftime(name, sizeof name, "XC%H%M%S-%m%d%Y.RAW", &local), 0u);
+    fs::create_directory(cwd.path() / name);
+  }
+  const ProgramOutcome o = run_kalfetch5(cwd.path(), {"X", "COM3"}, "", cwd.path());
+  EXPECT_EQ(o.exit_status, 7);
+  const Lines out = split_lines(o.out);
+  const auto open_error = std::find_if(out.begin(), out.end(), [](const std::string& l) {
+    return l.starts_with(" *** Open error for outfile=XC") && l.ends_with(".RAW");
+  });
+  ASSERT_NE(open_error, out.end()) << o.out;
+  const std::string name = open_error->substr(std::string(" *** Open error for outfile=").size());
+  ASSERT_NE(open_error + 1, out.end());
+  EXPECT_EQ(*(open_error + 1), "cannot create " + name + ": Is a directory");
 }
 
 }  // namespace

@@ -95,6 +95,13 @@ class FakeConsole final : public ConsoleServices {
     return n;
   }
   bool has(std::string_view line) const { return count(line) > 0; }
+  // The index of the first line equal to `line`, -1 when there is none.
+  int index_of(std::string_view line) const {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i] == line) return static_cast<int>(i);
+    }
+    return -1;
+  }
   int count(std::string_view line) const {
     int n = 0;
     for (const std::string& l : lines) n += l == line ? 1 : 0;
