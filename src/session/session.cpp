@@ -4,6 +4,7 @@
 #include "console/console.h"
 #include "link/instrument_protocol.h"
 #include "link/serial_port.h"
+#include "session/port_choice.h"
 #include "session/sensor_connection.h"
 #include "session/sensor_link.h"
 #include "session/session_close.h"
@@ -72,6 +73,18 @@ int KALFETCH5(const std::vector<std::string>& args) {
     case CommandLine::bad_height:
       exit_status = kExitBadArguments;
       return close.close(CloseFrom::restore);
+  }
+
+  switch (choose_port(s)) {
+    case PortChoice::keep:
+    case PortChoice::chosen:
+      break;
+    case PortChoice::quit:
+      exit_status = kExitAborted;
+      return close.close(CloseFrom::release);
+    case PortChoice::none_chosen:
+      exit_status = kExitNoPort;
+      return close.close(CloseFrom::release);
   }
 
   // A port given by its device path opens that device for this run only.

@@ -49,6 +49,7 @@ class FakeConsole final : public ConsoleServices {
   // ---- script ------------------------------------------------------------------
   std::deque<Key> keys;
   std::deque<std::string> typed;  // the operator's lines, for read_line
+  bool terminal = true;           // keys_can_arrive: false as for a script's pipe
   int sleep_divisor;
   // Called after each sleep with its length, on the sleeping thread.
   std::function<void(std::int32_t)> on_sleep;
@@ -166,6 +167,7 @@ class FakeConsole final : public ConsoleServices {
     day = static_cast<std::int16_t>(day_);
   }
 
+  bool keys_can_arrive() override { return terminal; }
   bool read_line(std::string& line) override {
     if (typed.empty()) return false;
     line = typed.front();
