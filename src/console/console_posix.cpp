@@ -355,6 +355,8 @@ void delete_if_interrupted(std::string_view path) {
   delete_armed = 1;
 }
 
+bool own_window_closes_with_program() { return false; }
+
 void set_console_delay_limit(std::chrono::milliseconds limit) { output().set_delay_limit(limit); }
 
 ConsoleServices& platform_console() {

@@ -143,6 +143,12 @@ void delete_if_interrupted(std::string_view path) {
   delete_armed = 1;
 }
 
+bool own_window_closes_with_program() {
+  DWORD ids[2] = {};
+  const DWORD attached = GetConsoleProcessList(ids, 2);  // the count, even beyond the buffer
+  return window_closes_with_program(attached, input_is_console());
+}
+
 void set_console_delay_limit(std::chrono::milliseconds limit) { output().set_delay_limit(limit); }
 
 ConsoleServices& platform_console() {

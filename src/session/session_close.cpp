@@ -132,7 +132,13 @@ void SessionClose::release_and_exit() {
   } else {
     transcribe_all();
   }
-  SLEEP_MS(5000);
+  if (own_window_closes_with_program()) {
+    put_line("Press Enter to close this window.");
+    std::string enter;
+    console().read_line(enter);
+  } else {
+    SLEEP_MS(5000);  // time to read the last lines in a window about to close
+  }
 }
 
 void SessionClose::delete_raw_if_empty() {
