@@ -30,6 +30,16 @@ class NamedDevice {
   bool named_;
 };
 
+// What a crew needs at hand after the usage text.
+constexpr const char* kCrewLines[] = {
+    " Run it in the folder the files are to go to: the RAW file XChhmmss-MMDDYYYY.RAW",
+    "   (time of the start, then month, day, year) and every transcription land there.",
+    " Keys: q ends the search for the sensor, QQ aborts the transfer, y clears the",
+    "   sensor's memory after a complete upload, / accepts the sensor height shown.",
+    " Exit status: 0 done, 1 command line, 2 port, 3 no sensor, 4 quit, 5 time-out,",
+    "   6 transcription, 7 RAW file, 8 sensor header.",
+};
+
 // Where help goes on: the installed README and the port names of the system.
 #ifdef _WIN32
 constexpr const char* kReadMoreLine =
@@ -56,6 +66,7 @@ int KALFETCH5(const std::vector<std::string>& args) {
       put_line(version_line());
     } else {
       print_usage(kDefaultRequestedBaud);
+      for (const char* line : kCrewLines) put_line(line);
       put_line(kReadMoreLine);
     }
     return kExitOk;

@@ -48,6 +48,12 @@ Lines split_lines(const std::string& text) {
 
 const Lines kUsageText = usage_lines("       38400");
 const Lines kReadMoreLines = {
+    " Run it in the folder the files are to go to: the RAW file XChhmmss-MMDDYYYY.RAW",
+    "   (time of the start, then month, day, year) and every transcription land there.",
+    " Keys: q ends the search for the sensor, QQ aborts the transfer, y clears the",
+    "   sensor's memory after a complete upload, / accepts the sensor height shown.",
+    " Exit status: 0 done, 1 command line, 2 port, 3 no sensor, 4 quit, 5 time-out,",
+    "   6 transcription, 7 RAW file, 8 sensor header.",
     " More in the README (/usr/share/doc/kalfetch5/README.md): ports named by their device "
     "(/dev/ttyUSB0), troubleshooting."};
 
