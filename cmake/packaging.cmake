@@ -1,11 +1,19 @@
-# Installation and packages. Linux: the three executables in bin/, the README
-# in share/doc/kalfetch5/; package kalfetch5_<version>_amd64.deb. Windows:
-# the two executables and the README as text with CR LF line ends, in
+# Installation and packages. Linux: the three executables in bin/, their
+# manual pages in share/man/man1/, the README in share/doc/kalfetch5/;
+# package kalfetch5_<version>_amd64.deb. Windows: the two executables and the
+# crew's part of the README as text with CR LF line ends, in
 # kalfetch5-<version>-win64.zip. scripts/package builds both.
 if(WIN32)
   install(TARGETS kalfetch5 kalxlat RUNTIME DESTINATION .)
-  # Notepad and every other Windows editor want CR LF.
+  # The crew's part of the README (its top, up to the end mark), without the
+  # marks; Notepad and every other Windows editor want CR LF.
   file(READ ${CMAKE_SOURCE_DIR}/README.md readme)
+  string(FIND "${readme}" "<!-- end of the crew part -->" crew_end)
+  if(crew_end LESS 0)
+    message(FATAL_ERROR "README.md has no end mark of the crew part")
+  endif()
+  string(SUBSTRING "${readme}" 0 ${crew_end} readme)
+  string(REGEX REPLACE "^<!--[^\n]*-->\n" "" readme "${readme}")
   string(REPLACE "\r\n" "\n" readme "${readme}")
   string(REPLACE "\n" "\r\n" readme "${readme}")
   file(WRITE ${CMAKE_BINARY_DIR}/README.txt "${readme}")
