@@ -2,13 +2,17 @@
 // serial hardware: the decision on the ports present, and the real
 // executable with ports given through KALFETCH_PORT_DIR.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "expected_lines.h"
@@ -118,6 +122,67 @@ TEST(PortChoiceBinary, TheOnlyPortPresentIsUsed) {
   EXPECT_NE(out.find("\n No port given and COM1 is no serial port here: using COM3, the only one.\n"),
             std::string::npos)
       << out;
+}
+
+// What `fd` delivers until `text` has come or 30 s have passed.
+std::string read_until_seen(int fd, std::string_view text, std::string& got) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    struct pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 200) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+// Several ports and a terminal: the list, the question, and the port of the
+// number typed is the one opened.
+TEST(PortChoiceBinary, SeveralPortsOnATerminalTheTypedNumberIsUsed) {
+  TempCwd cwd;
+  ASSERT_TRUE(cwd.ready());
+  testing::PtyPeer sensor(3);  // sets KALFETCH_PORT_DIR for the program
+  ASSERT_TRUE(sensor.ok());
+  const fs::path ports = std::getenv("KALFETCH_PORT_DIR");
+  fs::create_symlink("/dev/null", ports / "COM7");  // listed, never opened
+  fs::create_symlink("/nonexistent/ttyS0", ports / "COM1");
+  int keyboard = -1, terminal = -1;
+  ASSERT_EQ(::openpty(&keyboard, &terminal, nullptr, nullptr, nullptr), 0);
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const std::string program = std::string(KAL_BIN_DIR) + "/kalfetch5";
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::setsid();
+    ::dup2(terminal, STDIN_FILENO);
+    ::dup2(out[1], STDOUT_FILENO);
+    if (::chdir(cwd.path().c_str()) != 0) ::_exit(126);
+    ::execl(program.c_str(), program.c_str(), "X", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(terminal);
+  ::close(out[1]);
+  std::string got;
+  read_until_seen(out[0], "(q quits):\n", got);
+  EXPECT_NE(got.find(" No port given and COM1 is no serial port here. Serial ports on this machine:\n"
+                     "    1  COM3\n"
+                     "    2  COM7\n"
+                     " Type the number of the sensor's port and press Enter (q quits):\n"),
+            std::string::npos)
+      << got;
+  ASSERT_EQ(::write(keyboard, "1\r", 2), 2);
+  // The first byte of the clear sequence reaches COM3: it was opened.
+  EXPECT_EQ(sensor.receive(1, 30000), "4");
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  read_until_seen(out[0], "<the end>", got);
+  EXPECT_NE(got.find("\n Using COM3.\n"), std::string::npos) << got;
+  ::close(out[0]);
+  ::close(keyboard);
 }
 
 // Several ports and no terminal: the list, how to name one, status 2, and
