@@ -96,7 +96,10 @@ bool take_option(std::string_view arg, kal::ExportRequest& request) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+// The whole run; its exit status.
+int transcribe_command_line(int argc, char** argv) {
   switch (help_or_version(argc, argv)) {
     case Request::help:
       return help();
@@ -156,4 +159,17 @@ int main(int argc, char** argv) {
   }
   if (exports && !exports->finish() && first_failure == 0) first_failure = kal::kXlatOutputOpen;
   return first_failure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int status = transcribe_command_line(argc, argv);
+  // A double-clicked kalxlat.exe: its window would close before the lines are read.
+  if (kal::own_window_closes_with_program()) {
+    kal::put_line("Press Enter to close this window.");
+    std::string enter;
+    kal::console().read_line(enter);
+  }
+  return status;
 }
