@@ -33,4 +33,9 @@ void put_line(std::string_view line) { console().write_line(line); }
 
 void flush_console() { console().flush_output(); }
 
+bool window_closes_with_program(std::uint32_t processes_on_console, bool input_is_console) {
+  // 0 is a failed count: nothing known, the run ends as usual.
+  return processes_on_console == 1 && input_is_console;
+}
+
 }  // namespace kal

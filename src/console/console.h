@@ -61,4 +61,19 @@ void put_line(std::string_view line);
 // on the sensor, and before anything goes to standard error.
 void flush_console();
 
+// Whether the program's window closes with it: the program is the only
+// process attached to its console (started from Explorer by a double-click,
+// not from a command window or a script) and reads that console's keys. Then
+// the last lines would vanish unread, so the run ends by waiting for Enter.
+bool window_closes_with_program(std::uint32_t processes_on_console, bool input_is_console);
+// The rule for this process (GetConsoleProcessList); never on POSIX, where
+// a terminal outlives the program.
+bool own_window_closes_with_program();
+
+// While a path is set, Ctrl-C, a termination signal (or on Windows a control
+// event) that ends the program deletes that file first: a RAW file nothing
+// was written into yet is not left behind. An empty path clears it. Paths
+// longer than the platform's limit are not kept.
+void delete_if_interrupted(std::string_view path);
+
 }  // namespace kal

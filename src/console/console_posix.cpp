@@ -30,6 +30,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <ctime>
 #include <thread>
 
@@ -58,6 +59,15 @@ std::atomic<int> raw_mode{0};
 int signal_pipe[2] = {-1, -1};  // ending signals' numbers, handler to watcher
 std::atomic<pid_t> watcher_process{0};  // a forked child has the pipe but no watcher
 
+// The file an ending signal deletes (delete_if_interrupted); the handlers
+// read it only while `delete_armed` is set, and unlink() is safe in them.
+char delete_path[PATH_MAX] = {};
+std::atomic<int> delete_armed{0};
+
+void delete_pending_file() {
+  if (delete_armed.exchange(0) != 0) ::unlink(delete_path);
+}
+
 void restore_terminal() {
   if (termios_saved && raw_mode) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_termios);
@@ -74,6 +84,7 @@ void set_handler(int sig, void (*handler)(int)) {
 
 // Restores the terminal, then lets the signal do what it normally does.
 extern "C" void end_by_signal(int sig) {
+  delete_pending_file();
   restore_terminal();
   set_handler(sig, SIG_DFL);
   raise(sig);
@@ -313,6 +324,21 @@ class PosixConsole final : public ConsoleServices {
 };
 
 }  // namespace
+
+void delete_if_interrupted(std::string_view path) {
+  delete_armed = 0;
+  if (path.empty() || path.size() >= sizeof delete_path) return;
+  path.copy(delete_path, path.size());
+  delete_path[path.size()] = 0;
+  // Ending signals must pass through end_by_signal even before any line is
+  // held back (which installs the watcher's handlers instead).
+  if (!signals_watched) {
+    for (const int sig : kEndingSignals) set_handler(sig, end_by_signal);
+  }
+  delete_armed = 1;
+}
+
+bool own_window_closes_with_program() { return false; }
 
 void set_console_delay_limit(std::chrono::milliseconds limit) { output().set_delay_limit(limit); }
 

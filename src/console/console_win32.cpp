@@ -42,7 +42,13 @@ void watch_control_events_from_now() { SetConsoleCtrlHandler(on_control_event, T
 
 ConsoleOutput& output() { return process_console_output(write_to_stdout, watch_control_events_from_now); }
 
+// The file a control event deletes (delete_if_interrupted), read only while
+// `delete_armed` is set.
+char delete_path[MAX_PATH] = {};
+std::atomic<int> delete_armed{0};
+
 BOOL WINAPI on_control_event(DWORD /*event*/) {
+  if (delete_armed.exchange(0) != 0) DeleteFileA(delete_path);
   if (ConsoleOutput* out = started_console_output()) {
     out->flush_within(kEndingPatience);
   }
@@ -110,6 +116,21 @@ class Win32Console final : public ConsoleServices {
 };
 
 }  // namespace
+
+void delete_if_interrupted(std::string_view path) {
+  delete_armed = 0;
+  if (path.empty() || path.size() >= sizeof delete_path) return;
+  path.copy(delete_path, path.size());
+  delete_path[path.size()] = 0;
+  watch_control_events_from_now();  // the handler runs even before any line is held back
+  delete_armed = 1;
+}
+
+bool own_window_closes_with_program() {
+  DWORD ids[2] = {};
+  const DWORD attached = GetConsoleProcessList(ids, 2);  // the count, even beyond the buffer
+  return window_closes_with_program(attached, input_is_console());
+}
 
 void set_console_delay_limit(std::chrono::milliseconds limit) { output().set_delay_limit(limit); }
 

@@ -88,6 +88,26 @@ std::string serial_port_label(std::int32_t port);
 // entries there; Windows: the COM ports the system lists). Empty when none.
 std::vector<std::string> serial_ports_present();
 
+// A serial port the operator could mean when none is named: how to open
+// it and how to show it.
+struct SerialPortChoice {
+  std::int32_t port = 0;    // its number; 0 for a device known by its path only
+  std::string device_path;  // the device (POSIX), empty when the number names it
+  std::string label;        // "COM3", "/dev/ttyUSB0"
+};
+
+// Whether port n is a serial port with hardware behind it: its device
+// exists and its driver does not report it as a placeholder (Linux: a
+// ttyS port of type "unknown"; Windows: listed under SERIALCOMM). Nothing
+// is opened.
+bool serial_port_has_hardware(std::int32_t port);
+
+// The serial ports with hardware, in the order shown to the operator
+// (POSIX: the COM entries of KALFETCH_PORT_DIR when it is set, else
+// /dev/ttyUSB*, /dev/ttyACM*, /dev/ttyS*; Windows: the SERIALCOMM ports by
+// number). Nothing is opened.
+std::vector<SerialPortChoice> serial_ports_with_hardware();
+
 // A short description of a status: the service's own codes in words of
 // their own, a platform error number by the system (strerror / FormatMessage).
 std::string serial_error_text(std::int32_t status);

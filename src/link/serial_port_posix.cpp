@@ -28,6 +28,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <new>
@@ -113,6 +114,69 @@ std::vector<std::string> serial_ports_present() {
   list_entries("/dev", "ttyUSB", false, ports);
   list_entries("/dev", "ttyACM", false, ports);
   return ports;
+}
+
+namespace {
+
+// A device that exists and, where the tty layer tells its type (the 8250
+// ports' "type" in sysfs), is not of type 0, "unknown": the placeholder
+// ttyS ports of a laptop without a serial port. Nothing is opened.
+bool device_has_hardware(const std::filesystem::path& device) {
+  std::error_code ec;
+  const std::filesystem::path target = std::filesystem::canonical(device, ec);
+  if (ec || !std::filesystem::exists(target, ec)) return false;
+  std::FILE* type_file =
+      std::fopen(("/sys/class/tty/" + target.filename().string() + "/type").c_str(), "r");
+  if (type_file == nullptr) return true;  // no type told: the device is taken as it is
+  int type = -1;
+  const bool read = std::fscanf(type_file, "%d", &type) == 1;
+  std::fclose(type_file);
+  return !read || type != 0;
+}
+
+// The number n of a name "COM<n>", 0 when it is no such name.
+std::int32_t com_number(std::string_view name) {
+  if (!name.starts_with("COM") || name.size() < 4 || name.size() > 6) return 0;
+  std::int32_t n = 0;
+  for (const char c : name.substr(3)) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+}  // namespace
+
+bool serial_port_has_hardware(std::int32_t port) {
+  return device_has_hardware(serial_device_name(port));
+}
+
+std::vector<SerialPortChoice> serial_ports_with_hardware() {
+  std::vector<SerialPortChoice> found;
+  std::error_code ec;
+  if (const char* folder = std::getenv("KALFETCH_PORT_DIR"); folder != nullptr && *folder != 0) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+      const std::string name = entry.path().filename().string();
+      const std::int32_t n = com_number(name);
+      if (n > 0 && device_has_hardware(entry.path())) found.push_back({n, "", name});
+    }
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.port < b.port; });
+    return found;
+  }
+  for (const std::string_view prefix : {"ttyUSB", "ttyACM", "ttyS"}) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev", ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with(prefix) && name.size() > prefix.size() && device_has_hardware(entry.path()))
+        names.push_back(entry.path().string());
+    }
+    // ttyUSB2 before ttyUSB10.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+      return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    for (const std::string& path : names) found.push_back({0, path, path});
+  }
+  return found;
 }
 
 bool serial_link_dead(std::int32_t status) {

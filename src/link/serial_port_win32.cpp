@@ -7,6 +7,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <string>
@@ -40,6 +41,56 @@ std::vector<std::string> serial_ports_present() {
     if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) ports.push_back(name + " (" + target + ")");
   }
   return ports;
+}
+
+namespace {
+
+// The COM numbers the serial drivers have registered under
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (what port-listing tools read): only
+// ports with hardware behind them are there. Sorted, without repeats.
+std::vector<std::int32_t> registered_com_numbers() {
+  std::vector<std::int32_t> numbers;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return numbers;
+  for (DWORD index = 0;; ++index) {
+    char value_name[256];
+    DWORD name_size = sizeof value_name;
+    char data[64] = {};
+    DWORD data_size = sizeof data - 1;
+    DWORD type = 0;
+    const LONG status = RegEnumValueA(key, index, value_name, &name_size, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(data), &data_size);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
+    const std::string port(data);
+    if (!port.starts_with("COM") || port.size() < 4 || port.size() > 6) continue;
+    std::int32_t n = 0;
+    bool digits = true;
+    for (const char c : port.substr(3)) {
+      digits = digits && c >= '0' && c <= '9';
+      n = n * 10 + (c - '0');
+    }
+    if (digits && n > 0) numbers.push_back(n);
+  }
+  RegCloseKey(key);
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  return numbers;
+}
+
+}  // namespace
+
+bool serial_port_has_hardware(std::int32_t port) {
+  if (!serial_named_device(port).empty()) return true;
+  const std::vector<std::int32_t> numbers = registered_com_numbers();
+  return std::find(numbers.begin(), numbers.end(), port) != numbers.end();
+}
+
+std::vector<SerialPortChoice> serial_ports_with_hardware() {
+  std::vector<SerialPortChoice> found;
+  for (const std::int32_t n : registered_com_numbers()) found.push_back({n, "", "COM" + std::to_string(n)});
+  return found;
 }
 
 bool serial_link_dead(std::int32_t status) {

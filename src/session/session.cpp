@@ -4,6 +4,7 @@
 #include "console/console.h"
 #include "link/instrument_protocol.h"
 #include "link/serial_port.h"
+#include "session/port_choice.h"
 #include "session/sensor_connection.h"
 #include "session/sensor_link.h"
 #include "session/session_close.h"
@@ -29,6 +30,27 @@ class NamedDevice {
   bool named_;
 };
 
+// What a crew needs at hand after the usage text.
+constexpr const char* kCrewLines[] = {
+    " Run it in the folder the files are to go to: the RAW file XChhmmss-MMDDYYYY.RAW",
+    "   (time of the start, then month, day, year) and every transcription land there.",
+    " Keys: q ends the search for the sensor, QQ aborts the transfer, y clears the",
+    "   sensor's memory after a complete upload, / accepts the sensor height shown.",
+    " Exit status: 0 done, 1 command line, 2 port, 3 no sensor, 4 quit, 5 time-out,",
+    "   6 transcription, 7 RAW file, 8 sensor header.",
+};
+
+// Where help goes on: the installed README and the port names of the system.
+#ifdef _WIN32
+constexpr const char* kReadMoreLine =
+    " More in README.txt beside kalfetch5.exe: the adapter's COM port number is shown by the Device"
+    " Manager under \"Ports (COM & LPT)\"; troubleshooting.";
+#else
+constexpr const char* kReadMoreLine =
+    " More in the README (/usr/share/doc/kalfetch5/README.md): ports named by their device"
+    " (/dev/ttyUSB0), troubleshooting.";
+#endif
+
 }  // namespace
 
 int KALFETCH5(const std::vector<std::string>& args) {
@@ -44,8 +66,8 @@ int KALFETCH5(const std::vector<std::string>& args) {
       put_line(version_line());
     } else {
       print_usage(kDefaultRequestedBaud);
-      put_line(" More in the README (/usr/share/doc/kalfetch5/README.md): ports named by their device"
-               " (/dev/ttyUSB0), troubleshooting.");
+      for (const char* line : kCrewLines) put_line(line);
+      put_line(kReadMoreLine);
     }
     return kExitOk;
   }
@@ -55,12 +77,25 @@ int KALFETCH5(const std::vector<std::string>& args) {
       break;
     case CommandLine::too_many:
     case CommandLine::bad_port:
+    case CommandLine::unknown_option:
       exit_status = kExitBadArguments;
       return close.close(CloseFrom::release);
     case CommandLine::usage:
     case CommandLine::bad_height:
       exit_status = kExitBadArguments;
       return close.close(CloseFrom::restore);
+  }
+
+  switch (choose_port(s)) {
+    case PortChoice::keep:
+    case PortChoice::chosen:
+      break;
+    case PortChoice::quit:
+      exit_status = kExitAborted;
+      return close.close(CloseFrom::release);
+    case PortChoice::none_chosen:
+      exit_status = kExitNoPort;
+      return close.close(CloseFrom::release);
   }
 
   // A port given by its device path opens that device for this run only.

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/file_error.h"
 #include "common/fixed_text.h"
 #include "common/format.h"
 #include "console/console.h"
@@ -25,6 +26,7 @@ CloseFrom SessionClose::after_upload(UploadEnd outcome) {
       return CloseFrom::end_of_data;
     case UploadEnd::write_error:
       put_line(fmt::FreeLine().text("*** Write error on outfile=").text(upload_.raw_name()).str());
+      put_line(file_error_line("write", upload_.raw_name(), upload_.raw().error_number()));
       exit_status_ = kExitRawFileError;
       [[fallthrough]];
     case UploadEnd::abort:
@@ -70,6 +72,7 @@ void SessionClose::end_of_data() {
   if (!upload_.raw().close()) {
     // The sensor holds the only sound copy: do not offer to clear it.
     put_line(fmt::FreeLine().text("*** Write error on outfile=").text(raw_name).str());
+    put_line(file_error_line("write", raw_name, upload_.raw().error_number()));
     exit_status_ = kExitRawFileError;
     return;
   }
@@ -129,7 +132,13 @@ void SessionClose::release_and_exit() {
   } else {
     transcribe_all();
   }
-  SLEEP_MS(5000);
+  if (own_window_closes_with_program()) {
+    put_line("Press Enter to close this window.");
+    std::string enter;
+    console().read_line(enter);
+  } else {
+    SLEEP_MS(5000);  // time to read the last lines in a window about to close
+  }
 }
 
 void SessionClose::delete_raw_if_empty() {

@@ -1,5 +1,6 @@
 #include "session/session_settings.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -126,6 +127,22 @@ Classified classify_argument(std::string_view field, session_settings& s) {
   return Classified::ok;
 }
 
+// A word of digits alone: meant as a rate when it is none the program offers.
+bool all_digits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// No format letter, port or rate is spelled with dashes: "--hlep" is a typo.
+bool is_unknown_long_option(std::string_view argument) { return argument.starts_with("--"); }
+
+std::string offered_rates() {
+  std::array<std::int32_t, kBaudWords.size()> rates = kBaudWords;
+  std::sort(rates.begin(), rates.end());
+  std::string list;
+  for (const std::int32_t rate : rates) list += (list.empty() ? "" : ", ") + fmt::I(rate, 0);
+  return list;
+}
+
 bool read_height_argument(std::string_view argument, float& height) {
   float value = height;
   if (fmt::read_free_real(argument.substr(0, kHeightArgumentLength), value) !=
@@ -186,8 +203,19 @@ CommandLine read_command_line(const std::vector<std::string>& args, session_sett
     put_line(" ERROR: TOO MANY ARGUMENTS");
     return CommandLine::too_many;
   }
+  std::string rate_not_offered;
   for (int i = 1; i <= n; ++i) {
     const std::string& argument = args[static_cast<std::size_t>(i - 1)];
+    if (is_unknown_long_option(argument)) {
+      put_line(" ERROR: NOT AN OPTION OF KALFETCH5: " + argument);
+      apply_defaults(s);
+      print_usage(s.requested_baud);
+      return CommandLine::unknown_option;
+    }
+    const std::string_view word = trimmed(argument);
+    std::int32_t offered = 0;
+    if (i != kHeightArgumentPosition && all_digits(word) && !is_baud_word(fixed(word, kArgumentFieldLength), offered))
+      rate_not_offered = std::string(word);
     const std::string field = fixed(
         SHIFTUP(std::string_view(argument).substr(0, kArgumentFetchLength)), kArgumentFieldLength);
     if (is_device_path(argument)) {
@@ -221,6 +249,10 @@ CommandLine read_command_line(const std::vector<std::string>& args, session_sett
                .logical(s.LGFset)
                .str());
   apply_defaults(s);
+  if (!rate_not_offered.empty()) {
+    put_line(" Baud rate " + rate_not_offered + " is not offered (" + offered_rates() + "): " +
+             fmt::I(s.requested_baud, 0) + " is used instead.");
+  }
 
   // With all seven letters the list stays blank and no usage is shown: the
   // run uploads and transcribes nothing.

@@ -57,7 +57,8 @@ enum class CommandLine {
   too_many,      // more than four arguments (message printed)
   usage,         // empty transcription list (usage text printed)
   bad_port,      // "COM" argument with characters 4-5 not digits or blanks
-  bad_height     // fourth argument that is not a number (usage text printed)
+  bad_height,    // fourth argument that is not a number (usage text printed)
+  unknown_option // an argument beginning with "--" that is no option (usage text printed)
 };
 
 // What the operator asks instead of a session.

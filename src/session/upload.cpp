@@ -1,10 +1,12 @@
 #include "session/upload.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
 #include "common/durable_file.h"
+#include "common/file_error.h"
 #include "common/fixed_text.h"
 #include "common/format.h"
 #include "common/platform_error.h"
@@ -131,6 +133,10 @@ std::vector<std::string_view> Transmission::pieces() const {
 bool RawWriter::create(const std::string& name) {
   name_ = name;
   file_.reset(std::fopen(name.c_str(), "w"));
+  error_ = file_ == nullptr ? errno : 0;
+  // Until the first line arrives, Ctrl-C leaves no empty RAW file behind.
+  if (file_ != nullptr) delete_if_interrupted(name);
+  holds_lines_ = false;
   return file_ != nullptr;
 }
 
@@ -139,13 +145,20 @@ bool RawWriter::write_line(std::string_view line) {
   std::FILE* f = file_.get();
   const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size() &&
                        std::fputc('\n', f) != EOF && std::fflush(f) == 0;
+  if (!written && !write_failed_) error_ = errno != 0 ? errno : EIO;
+  if (!holds_lines_) delete_if_interrupted("");  // from now on the file holds the sensor's data
+  holds_lines_ = true;
   if (!written) write_failed_ = true;
   return written;
 }
 
 bool RawWriter::close() {
   if (!file_) return true;
-  if (std::fclose(file_.release()) != 0) return false;
+  delete_if_interrupted("");
+  if (std::fclose(file_.release()) != 0) {
+    if (!write_failed_) error_ = errno != 0 ? errno : EIO;
+    return false;
+  }
   if (!write_failed_) sync_raw_file(name_);
   return true;
 }
@@ -182,6 +195,7 @@ bool Uploader::create_raw(const std::string& name) {
   raw_name_ = name;
   if (raw_.create(raw_name_)) return true;
   put_line(fmt::FreeLine().text("*** Open error for outfile=").text(raw_name_).str());
+  put_line(file_error_line("create", raw_name_, raw_.error_number()));
   raw_create_failed_ = true;
   return false;
 }

@@ -38,11 +38,15 @@ class RawWriter {
   // reported on the console). True when it was closed cleanly (or was not
   // open).
   bool close();
+  // The errno of the failed create, or of the first lost write or close.
+  int error_number() const { return error_; }
 
  private:
   FilePtr file_;
   std::string name_;
   bool write_failed_ = false;  // then there is nothing sound to sync
+  int error_ = 0;
+  bool holds_lines_ = false;  // a line was written (or tried)
 };
 
 // Forces the RAW file onto the disk; false, with a line saying why, when

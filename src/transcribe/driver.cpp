@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "common/file_error.h"
 #include "common/fixed_text.h"
 #include "common/format.h"
 #include "common/rejected_mark.h"
@@ -222,13 +223,13 @@ std::int32_t finish(Run& run, std::int32_t result) {
 std::int32_t transcribe(Run& run, std::string_view output_type, bool height_set) {
   put_line("");
   put_line("*** Transcription v1.22 ***");
-  ask_sensor_height(run, height_set);
   run.dir_prefix = folder_of(run.raw_name);
-
-  if (!run.raw.open(run.raw_name)) {
+  if (!run.raw.open(run.raw_name)) {  // before the prompt: a wrong name is told at once
     put_line(fmt::FreeLine().text("*** Open error for input file=").text(run.raw_name).str());
+    put_line(file_error_line("open", run.raw_name, run.raw.error_number()));
     return finish(run, kXlatNoRawFile);
   }
+  ask_sensor_height(run, height_set);
   const TypeFiles* files = type_files_of(output_type);
   if (files == nullptr) {
     put_line("*** Error:  not an allowed output type ");

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/file_error.h"
 #include "common/fixed_text.h"
 #include "common/format.h"
 #include "console/console.h"
@@ -34,6 +35,7 @@ OutputFile::~OutputFile() {
 bool OutputFile::open(const std::string& path, bool binary) {
   if (is_open()) close(Disposition::keep);
   file_ = std::fopen(path.c_str(), binary ? "wb" : "w");
+  error_ = file_ == nullptr ? errno : 0;
   if (file_ == nullptr) return false;
   // Lines gather in our own buffer and go out in large writes: no stdio
   // call (and lock) per line, and the file's own buffer is not needed.
@@ -47,15 +49,20 @@ bool OutputFile::open(const std::string& path, bool binary) {
   return true;
 }
 
+void OutputFile::fail() {
+  if (!failed_) error_ = errno != 0 ? errno : EIO;  // the first loss is the reason
+  failed_ = true;
+}
+
 void OutputFile::flush() {
-  if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, file_) != used_) failed_ = true;
+  if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, file_) != used_) fail();
   used_ = 0;
 }
 
 void OutputFile::put(std::string_view bytes) {
   if (used_ + bytes.size() > kFileBuffer) flush();
   if (bytes.size() > kFileBuffer) {
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) fail();
     return;
   }
   bytes.copy(buffer_.get() + used_, bytes.size());
@@ -80,7 +87,10 @@ bool OutputFile::close(Disposition disposition) {
   if (file_ == nullptr) return true;
   flush();
   bool ok = !failed_ && std::ferror(file_) == 0;
-  if (std::fclose(file_) != 0) ok = false;
+  if (std::fclose(file_) != 0) {
+    if (ok) error_ = errno;
+    ok = false;
+  }
   file_ = nullptr;
   if (disposition == Disposition::remove) {
     std::remove(path_.c_str());
@@ -99,7 +109,10 @@ RawInput::~RawInput() = default;
 
 bool RawInput::open(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) {
+    error_number_ = errno != 0 ? errno : EIO;
+    return false;
+  }
   std::setvbuf(file, nullptr, _IONBF, 0);  // reads go straight into the line buffer
   file_.reset(file);
   pos_ = end_ = 0;
@@ -237,10 +250,10 @@ Stop report_raw_read_error(const Run& run, std::int32_t line_no) {
   return 1;
 }
 
-void report_open_error(const Run& run) {
-  // The name shown is the current main output name, none before the first
-  // file header of the process.
-  const std::string shown = run.keep.out_name_len == 0 ? std::string() : run.out_name;
+void report_open_error(const Run& run, const std::string& path) {
+  // The name shown is the current main output name; before the first file
+  // header of the process, when there is none, the file that was tried.
+  const std::string shown = run.keep.out_name_len == 0 ? path : run.out_name;
   put_line(fmt::FreeLine().text("*** Open error for outfile=").text(shown).str());
 }
 
@@ -250,11 +263,12 @@ bool open_output(Run& run, OutputFile& file, const std::string& name, bool binar
   // Default.RAW would otherwise be replaced by the reference copy).
   if (same_file(path, run.raw_name)) {
     put_line("*** Output file " + name + " would overwrite the RAW input file");
-    report_open_error(run);
+    report_open_error(run, path);
     return false;
   }
   if (!file.open(path, binary)) {
-    report_open_error(run);
+    report_open_error(run, path);
+    put_line(file_error_line("create", path, file.error_number()));
     return false;
   }
   return true;
@@ -264,6 +278,7 @@ void close_output(Run& run, OutputFile& file, Disposition disposition) {
   const std::string path = file.path();
   if (!file.close(disposition)) {
     put_line("*** Write error on output file=" + path);
+    put_line(file_error_line("write", path, file.error_number()));
     run.write_failed = true;
   }
 }

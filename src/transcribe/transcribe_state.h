@@ -103,6 +103,8 @@ class OutputFile {
   bool open(const std::string& path, bool binary = false);
   bool is_open() const { return file_ != nullptr; }
   const std::string& path() const { return path_; }
+  // The errno of the failed open, or of the first lost write or close.
+  int error_number() const { return error_; }
   std::int64_t lines() const { return lines_; }
   std::int64_t bytes() const { return bytes_; }
 
@@ -113,6 +115,7 @@ class OutputFile {
 
  private:
   void put(std::string_view bytes);
+  void fail();
   void flush();
 
   std::FILE* file_ = nullptr;
@@ -122,6 +125,7 @@ class OutputFile {
   std::int64_t lines_ = 0;
   std::int64_t bytes_ = 0;
   bool failed_ = false;
+  int error_ = 0;
 };
 
 // The RAW file, read line by line through one buffer of fixed size: each
@@ -269,7 +273,7 @@ void report_read_error(const Run& run);
 // Opens `file` as dir_prefix + name; refuses a name that is the RAW input
 // itself. False (with the open-error message) on failure.
 bool open_output(Run& run, OutputFile& file, const std::string& name, bool binary = false);
-void report_open_error(const Run& run);
+void report_open_error(const Run& run, const std::string& path);
 // "*** Read error in input file at line " and "IOSTAT=": the RAW file
 // itself could not be read. Returns the read-error result.
 Stop report_raw_read_error(const Run& run, std::int32_t line_no);

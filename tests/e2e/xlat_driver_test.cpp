@@ -232,7 +232,9 @@ TEST(XlatDriver, MissingRawFileIsResultThree) {
   TempDir dir;
   const XlatRun run = run_kalxlat(dir.path(), {"missing.RAW", "X"});
   EXPECT_EQ(run.status, 3);
-  EXPECT_TRUE(run.has_line(" *** Open error for input file=missing.RAW")) << numbered(run.lines);
+  // Told before any prompt, with the system's reason, and only that.
+  EXPECT_EQ(run.lines, std::vector<std::string>{"cannot open missing.RAW: No such file or directory"})
+      << numbered(run.lines);
   EXPECT_TRUE(list_files(dir.path()).empty());
 }
 

@@ -103,6 +103,29 @@ std::vector<Case> cases() {
       // A signed number is no port number either.
       {"COM-1", {"COM-1"}, CommandLine::bad_port, 1, 0, "", "", false, false, false, false, 0.4f,
        {" ERROR: NOT A COM PORT NUMBER IN ARGUMENT COM-1"}},
+      // A word with dashes is no format, port or rate: a typo, refused whole
+      // (HLEP would otherwise be taken as the formats L and P).
+      {"unknown long option", {"--hlep"}, CommandLine::unknown_option, 1, 38400, "X", "", false,
+       false, false, false, 0.4f,
+       Lines{" ERROR: NOT AN OPTION OF KALFETCH5: --hlep"} + usage_lines("       38400")},
+      {"unknown long option after a port", {"COM3", "--csv"}, CommandLine::unknown_option, 3, 38400,
+       "X", "", true, false, false, true, 0.15f,
+       Lines{" ERROR: NOT AN OPTION OF KALFETCH5: --csv"} + usage_lines("       38400")},
+      // A number that is no offered rate says which rate the run uses.
+      {"rate not offered", {"X", "COM9", "576000"}, CommandLine::proceed, 9, 38400, "X", "X", true,
+       false, true, true, 0.15f,
+       {" portset= T baudset= F and LGFset= T",
+        " Baud rate 576000 is not offered (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200):"
+        " 38400 is used instead."}},
+      {"rate not offered beside an offered one", {"576000", "9600"}, CommandLine::proceed, 1, 9600,
+       "X", "X", false, true, false, true, 0.15f,
+       {" portset= F baudset= T and LGFset= F",
+        " Baud rate 576000 is not offered (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200):"
+        " 9600 is used instead."}},
+      // The fourth place is the height: a whole number there is no rate.
+      {"whole-number height", {"X", "COM3", "9600", "1"}, CommandLine::proceed, 3, 9600, "X", "X",
+       true, true, true, true, 1.0f,
+       {" Sensor Height from command line=   1.000000    ", " portset= T baudset= T and LGFset= T"}},
       // "high" holds G, so it is classified as a format before it is read as a height.
       {"height not a number", {"X", "COM3", "9600", "high"}, CommandLine::bad_height, 3, 9600, "HIGH",
        "", true, true, true, true, 0.15f,

@@ -68,7 +68,8 @@ TEST(SessionEarlyExit, RawFileThatCannotBeCreatedIsReportedAndNothingIsOpened) {
   EXPECT_EQ(KALFETCH5({"X", "COM3"}), kExitRawFileError);
   const Lines expected = kBannerLines +
                          Lines{" portset= T baudset= F and LGFset= T",
-                               " *** Open error for outfile=XC143015-12082026.RAW"} +
+                               " *** Open error for outfile=XC143015-12082026.RAW",
+                               "cannot create XC143015-12082026.RAW: Is a directory"} +
                          kRestoreLines + kNothingUploaded + Lines{"Exiting..."};
   EXPECT_EQ(console.lines, expected);
   EXPECT_TRUE(std::filesystem::is_directory(cwd.path() / "XC143015-12082026.RAW"));

@@ -426,7 +426,9 @@ TEST_F(SessionSim, RawFileThatCannotBeWrittenStopsBeforeAnyLineIsAccepted) {
   fs::create_symlink("/dev/full", cwd_.path() / kRawName);
   start_sensor(kTenLines);
   EXPECT_EQ(run({"X", "COM3"}), kExitRawFileError);
-  const Lines expected = Lines{" *** Write error on outfile=" + kRawName, " ", ">Aborting transfer..."} +
+  const Lines expected = Lines{" *** Write error on outfile=" + kRawName,
+                               "cannot write " + kRawName + ": No space left on device", " ",
+                               ">Aborting transfer..."} +
                          kRestoreLines + kShutDownLines + Lines{">Data Upload Phase Terminated."} +
                          kNothingUploaded + Lines{"Exiting..."};
   EXPECT_EQ(section(lines(), " *** Write error on outfile=" + kRawName, "<none>"), expected);

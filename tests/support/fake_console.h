@@ -49,6 +49,7 @@ class FakeConsole final : public ConsoleServices {
   // ---- script ------------------------------------------------------------------
   std::deque<Key> keys;
   std::deque<std::string> typed;  // the operator's lines, for read_line
+  bool terminal = true;           // keys_can_arrive: false as for a script's pipe
   int sleep_divisor;
   // Called after each sleep with its length, on the sleeping thread.
   std::function<void(std::int32_t)> on_sleep;
@@ -95,6 +96,13 @@ class FakeConsole final : public ConsoleServices {
     return n;
   }
   bool has(std::string_view line) const { return count(line) > 0; }
+  // The index of the first line equal to `line`, -1 when there is none.
+  int index_of(std::string_view line) const {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i] == line) return static_cast<int>(i);
+    }
+    return -1;
+  }
   int count(std::string_view line) const {
     int n = 0;
     for (const std::string& l : lines) n += l == line ? 1 : 0;
@@ -159,6 +167,7 @@ class FakeConsole final : public ConsoleServices {
     day = static_cast<std::int16_t>(day_);
   }
 
+  bool keys_can_arrive() override { return terminal; }
   bool read_line(std::string& line) override {
     if (typed.empty()) return false;
     line = typed.front();

@@ -425,6 +425,12 @@ TEST(TranscribeDriver, ResultCodes) {
     std::int32_t result = -1;
     KALXLATSUB("/nonexistent/folder/x.RAW", "X", height, set, result, kept);
     EXPECT_EQ(result, 3);
+    // The file is tried before the height prompt; the reason follows the open-error line.
+    EXPECT_EQ(console.lines, (std::vector<std::string>{
+                                 "", "*** Transcription v1.22 ***",
+                                 " *** Open error for input file=/nonexistent/folder/x.RAW",
+                                 "cannot open /nonexistent/folder/x.RAW: No such file or directory"}))
+        << console.dump();
   }
   const Transcription bad_type({kT1}, "q");
   EXPECT_EQ(bad_type.result, 5);
@@ -473,6 +479,28 @@ TEST(TranscribeDriver, ResultCodes) {
     KALXLATSUB(folder.file("in.RAW"), "X", height, set, result, kept);
     EXPECT_EQ(result, 4);
     EXPECT_EQ(console.count("*** Write error on output file=" + folder.file("Default.xyz")), 1) << console.dump();
+    EXPECT_EQ(console.count("cannot write " + folder.file("Default.xyz") + ": No space left on device"), 1)
+        << console.dump();
+  }
+  // An output name taken by a folder: the open-error line names the file
+  // (no survey name is known yet) and the reason follows.
+  {
+    test::FakeConsole console;
+    test::TempDir folder;
+    ASSERT_TRUE(folder.ready());
+    test::write_file(folder.file("in.RAW"), test::join_lines({kT1}));
+    std::filesystem::create_directory(folder.file("Default.xyz"));
+    Persistent kept;
+    float height = 0.2f;
+    bool set = true;
+    std::int32_t result = -1;
+    KALXLATSUB(folder.file("in.RAW"), "X", height, set, result, kept);
+    EXPECT_EQ(result, 4);
+    const int at = console.index_of(" *** Open error for outfile=" + folder.file("Default.xyz"));
+    ASSERT_GE(at, 0) << console.dump();
+    ASSERT_LT(static_cast<std::size_t>(at) + 1, console.lines.size());
+    EXPECT_EQ(console.lines[static_cast<std::size_t>(at) + 1],
+              "cannot create " + folder.file("Default.xyz") + ": Is a directory");
   }
 #endif
 }

@@ -5,7 +5,9 @@
 // same console and exit status.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "builtin_survey.h"
@@ -73,6 +75,28 @@ TEST(WineXlat, SameFilesAndConsoleForEveryType) {
       expect_same_console(on_linux, linux_dir.path(), on_windows, windows_dir.path());
       expect_same_files(linux_dir.path(), windows_dir.path(), {"in.RAW"});
     }
+  }
+}
+
+// The typos and mistakes of a crew's first run: the same lines and status on
+// both platforms, and no file made beside the RAW file.
+TEST(WineXlat, CommandLineMistakesAnswerAlikeOnBothPlatforms) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
+      {"kalxlat", {"--help"}},           {"kalxlat", {"-h"}},
+      {"kalxlat", {"/?"}},               {"kalxlat", {"--version"}},
+      {"kalxlat", {"in.RAW", "-csv"}},   {"kalxlat", {"in.RAW", "--hlep"}},
+      {"kalxlat", {"nothere.RAW", "X"}}, {"kalfetch5", {"--hlep"}},
+      {"kalfetch5", {"X", "--csv"}},
+  };
+  for (const auto& [program, args] : runs) {
+    SCOPED_TRACE(program + " " + ::testing::PrintToString(args));
+    TempDir linux_dir("kal-wine-xlat"), windows_dir("kal-wine-xlat");
+    test::write_file(linux_dir.path() / "in.RAW", "Z$\n");
+    test::write_file(windows_dir.path() / "in.RAW", "Z$\n");
+    const ProgramRun on_linux = run_on(Platform::linux_host, program, args, linux_dir.path(), "");
+    const ProgramRun on_windows = run_on(Platform::windows, program, args, windows_dir.path(), "");
+    expect_same_console(on_linux, linux_dir.path(), on_windows, windows_dir.path());
+    EXPECT_EQ(test::list_files(windows_dir.path()), std::set<std::string>{"in.RAW"});
   }
 }
 
