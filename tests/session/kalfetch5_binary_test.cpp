@@ -69,8 +69,12 @@ struct BinaryCase {
 const Lines kKalxlatHelp = {
     "kalxlat " KAL_VERSION ": transcribes a RAW file of the Kalvor sensor, once per type letter.",
     "usage: kalxlat RAWFILE [TYPES] [HEIGHT] [--csv] [--geojson] [--report]",
+    "               [--antenna-offset ALONG[,ACROSS]] [--gps-lag SECONDS] [--max-hdop HDOP]",
     "  TYPES: output type letters X G D L S P I R (default X); HEIGHT: sensor height in m",
     "  --csv, --geojson: NAME.csv, NAME.geojson per survey file; --report: RAWSTEM.html",
+    "  --antenna-offset ALONG[,ACROSS]: metres from the GPS antenna to the sensor, forward",
+    "    (negative: towed behind) and to the right; --gps-lag SECONDS: how late a fix reaches",
+    "    the RAW file; --max-hdop HDOP: fixes with a larger HDOP place no station",
     "  The outputs are written beside the RAW file. Exit status: 0 when every",
     "  transcription succeeded, 3 when the RAW file cannot be opened, 64 for a wrong",
     "  command line, else the first transcription's error code.",
