@@ -7,13 +7,12 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "expected_lines.h"
 #include "link/pty_peer.h"
-#include "sim_harness.h"
+#include "support/sim_harness.h"
 #include "support/run_program.h"
 
 namespace kal {
@@ -29,13 +28,6 @@ ProgramOutcome run_kalfetch5(const fs::path& dir, const std::vector<std::string>
   std::vector<std::string> argv = {std::string(KAL_BIN_DIR) + "/kalfetch5"};
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program(argv, input, {dir, {{"KALFETCH_PORT_DIR", port_dir.string()}}});
-}
-
-Lines split_lines(const std::string& text) {
-  Lines lines;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
 }
 
 const Lines kUsageText = usage_lines("       38400");
@@ -72,7 +64,7 @@ TEST(Kalfetch5Binary, ArgumentErrorsPrintExactlyTheseLinesAndOpenNothing) {
     const ProgramOutcome o = run_kalfetch5(cwd.path(), c.args, "", cwd.path());
     EXPECT_EQ(o.exit_status, c.exit_status);
     EXPECT_EQ(o.out, joined(c.out));
-    EXPECT_TRUE(files_in(cwd.path()).empty());
+    EXPECT_TRUE(list_files(cwd.path(), Listing::plain_files).empty());
   }
 }
 
@@ -96,18 +88,15 @@ TEST(Kalfetch5Binary, UploadsAPacedBuiltInSurveyWithScriptedAnswers) {
   EXPECT_TRUE(has(">>>Transcribe to file type X"));
   EXPECT_TRUE(has(">>>> Sensor has been shut down..."));
 
-  const std::vector<std::string> names = files_in(cwd.path());
-  const auto raw = std::find_if(names.begin(), names.end(), [](const std::string& n) {
-    return n.size() == 21 && n.rfind("XC", 0) == 0 && n.substr(17) == ".RAW";
-  });
-  ASSERT_NE(raw, names.end());
+  const std::string raw = session_raw_name(cwd.path());
+  ASSERT_FALSE(raw.empty());
   // The transcription's result, then the quick-look report beside the RAW file.
-  const std::string report = raw->substr(0, 17) + ".html";
+  const std::string report = raw.substr(0, 17) + ".html";
   ASSERT_GE(out.size(), 2u);
   EXPECT_EQ(out[out.size() - 2], "   Data  successfully transcribed!");
   EXPECT_EQ(out.back(), "   Quick-look report: " + report);
   EXPECT_TRUE(fs::exists(cwd.path() / report));
-  const Lines raw_lines = split_lines(read_file(cwd.path() / *raw));
+  const Lines raw_lines = split_lines(read_file(cwd.path() / raw));
   EXPECT_EQ(raw_lines.size(), 40u);
   EXPECT_EQ(raw_lines.back(), "Z$");
   for (const std::string& l : raw_lines) EXPECT_EQ(l.substr(1, 1), "$") << l;
