@@ -12,8 +12,8 @@
 
 #include "expected_lines.h"
 #include "link/pty_peer.h"
-#include "support/sim_harness.h"
 #include "support/run_program.h"
+#include "support/sim_harness.h"
 
 namespace kal {
 namespace {
@@ -64,7 +64,7 @@ TEST(Kalfetch5Binary, ArgumentErrorsPrintExactlyTheseLinesAndOpenNothing) {
     const ProgramOutcome o = run_kalfetch5(cwd.path(), c.args, "", cwd.path());
     EXPECT_EQ(o.exit_status, c.exit_status);
     EXPECT_EQ(o.out, joined(c.out));
-    EXPECT_TRUE(list_files(cwd.path(), Listing::plain_files).empty());
+    EXPECT_TRUE(list_files(cwd.path()).empty());
   }
 }
 

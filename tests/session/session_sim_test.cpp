@@ -11,9 +11,9 @@
 
 #include "expected_lines.h"
 #include "session/session.h"
-#include "support/sim_harness.h"
 #include "support/fake_console.h"
 #include "support/scoped_env.h"
+#include "support/sim_harness.h"
 
 namespace kal {
 namespace {
