@@ -329,7 +329,7 @@ TEST(BadRawInput, FolderThatCannotBeWrittenIsResultFour) {
   const std::string content = raw_text({kHeader, station(1), station(2)});
   write_file(nest.work + "/in.RAW", content);
   // Readable by all, writable by none but root.
-  for (const std::string& p : {nest.root.path(), nest.root.file("a"), nest.root.file("a/b")})
+  for (const std::string& p : {nest.root.path().string(), nest.root.file("a"), nest.root.file("a/b")})
     ASSERT_EQ(::chmod(p.c_str(), 0755), 0);
   ASSERT_EQ(::chmod(nest.work.c_str(), 0555), 0);
   ASSERT_EQ(::chmod((nest.work + "/in.RAW").c_str(), 0444), 0);

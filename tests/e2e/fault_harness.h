@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/text_files.h"
+#include "support/sim_harness.h"
 
 namespace kal::faulttest {
 
@@ -37,48 +37,12 @@ using Lines = std::vector<std::string>;
 
 inline std::string kalfetch5_path() { return std::string(KAL_BIN_DIR) + "/kalfetch5"; }
 
+using test::list_files;
+using test::numbered;
 using test::read_file;
+using test::session_raw_name;
+using test::split_lines;
 using test::write_file;
-
-// Split at line feeds; a final line feed ends the last line.
-inline Lines split_lines(const std::string& text) {
-  Lines lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
-inline std::string numbered(const Lines& lines) {
-  std::string all;
-  for (std::size_t i = 0; i < lines.size(); ++i) all += std::to_string(i + 1) + ": " + lines[i] + "\n";
-  return all;
-}
-
-// Names of the entries directly inside `dir`, sorted.
-inline std::vector<std::string> entries_of(const fs::path& dir) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// The RAW file the session wrote in `dir` (XC<hhmmss>-<ddmmyyyy>.RAW); empty
-// when there is none.
-inline std::string session_raw_name(const fs::path& dir) {
-  for (const std::string& n : entries_of(dir)) {
-    if (n.size() == 21 && n.rfind("XC", 0) == 0 && n.substr(17) == ".RAW") return n;
-  }
-  return {};
-}
 
 // True when the lines of `memory` appear in `raw` in their order (other
 // lines, such as damaged copies or repeats, may stand between them).
@@ -96,24 +60,7 @@ inline bool holds_in_order(const Lines& raw, const Lines& memory, std::string& m
   return true;
 }
 
-// A temp folder, removed with its contents at the end.
-class Folder {
- public:
-  Folder() {
-    std::string pattern = (fs::temp_directory_path() / "kalfault-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~Folder() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  Folder(const Folder&) = delete;
-  Folder& operator=(const Folder&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using Folder = test::TempDir;
 
 struct Finished {
   bool exited = false;     // ended by exit(), not by a signal

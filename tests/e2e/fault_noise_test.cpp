@@ -111,7 +111,7 @@ namespace {
 std::vector<int> noted_lines(const std::string& trace_file, std::string_view what) {
   std::vector<int> numbers;
   const std::string suffix = " " + std::string(what);
-  for (const std::string& l : simtest::trace_lines(trace_file)) {
+  for (const std::string& l : test::trace_lines(trace_file)) {
     const auto at = l.find(" -- ");
     const auto line = l.find(" line ", at == std::string::npos ? 0 : at);
     if (at == std::string::npos || line == std::string::npos) continue;
@@ -137,7 +137,7 @@ std::vector<std::string> with_paced_sensor(std::vector<std::string> options) {
 // up that long leaves a pause the session rightly takes for the end of a line.
 int long_hold_ups(const std::string& trace_file) {
   int n = 0;
-  for (const std::string& l : simtest::trace_lines(trace_file)) {
+  for (const std::string& l : test::trace_lines(trace_file)) {
     const auto at = l.find("sending held up ");
     if (at != std::string::npos && std::stoi(l.substr(at + 16)) >= 100) ++n;
   }
@@ -147,7 +147,7 @@ int long_hold_ups(const std::string& trace_file) {
 // The trace lines before and at each note holding `text`, for a failure's
 // message.
 std::string trace_around(const std::string& trace_file, std::string_view text) {
-  const Lines trace = simtest::trace_lines(trace_file);
+  const Lines trace = test::trace_lines(trace_file);
   std::string out;
   for (std::size_t i = 0; i < trace.size(); ++i) {
     if (trace[i].find(text) == std::string::npos) continue;

@@ -79,7 +79,7 @@ TEST(FaultSession, QuitDuringPowerUpWait) {
                       "No data were uploaded from sensor, so no transcription was performed.",
                       "Empty RAW file deleted.", "Exiting..."};
   EXPECT_TRUE(has_block(f.lines, tail)) << numbered(f.lines);
-  EXPECT_TRUE(entries_of(cwd.path()).empty());
+  EXPECT_TRUE(list_files(cwd.path()).empty());
 }
 
 // q pressed ten times while the query waits for a sensor that does not
@@ -105,7 +105,7 @@ TEST(FaultSession, QuitTenTimesWhileTheQueryWaits) {
                                   "No data were uploaded from sensor, so no transcription was performed.",
                                   "Empty RAW file deleted.", "Exiting..."}))
       << numbered(f.lines);
-  EXPECT_TRUE(entries_of(cwd.path()).empty());
+  EXPECT_TRUE(list_files(cwd.path()).empty());
 }
 
 // q pressed while the link moves to the requested rate is still waiting
@@ -129,7 +129,7 @@ TEST(FaultSession, QuitBeforeTheUploadStarts) {
   EXPECT_TRUE(has_block(f.lines, expected)) << numbered(f.lines);
   EXPECT_EQ(sensor.heard("AA 90 55"), 0);
   EXPECT_EQ(sensor.heard("AA 85 55"), 0);
-  EXPECT_TRUE(entries_of(cwd.path()).empty());
+  EXPECT_TRUE(list_files(cwd.path()).empty());
 }
 
 // q while lines flow (after an "N"): the abort outcome. The RAW file holds
@@ -459,7 +459,7 @@ TEST(FaultSession, AdapterGoneBeforeConnect) {
                 has_line(f.lines, " No serial port was found on this machine."))
         << numbered(f.lines);
     EXPECT_FALSE(has_line(f.lines, "Please ensure that Sensor is powered up."));
-    EXPECT_TRUE(entries_of(cwd.path()).empty());
+    EXPECT_TRUE(list_files(cwd.path()).empty());
     if (count_opens) {
       EXPECT_EQ(open_attempts(log), 101);
     }
@@ -511,7 +511,7 @@ TEST(FaultSession, AdapterGoneDuringProbe) {
     // 10 s of power-up wait, at most ~7 s of draining and polling, 2 s after
     // a connect failure and 5 s at the end; no rate beyond the first.
     EXPECT_LT(f.seconds, 45.0);
-    EXPECT_TRUE(entries_of(cwd.path()).empty());
+    EXPECT_TRUE(list_files(cwd.path()).empty());
   }
 }
 

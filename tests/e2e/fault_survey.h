@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "e2e/fault_harness.h"
-#include "e2e/sim_harness.h"
 #include "e2e/xlat_records.h"
 #include "common/rejected_mark.h"
 #include "support/quick_look_report.h"
+#include "support/sim_harness.h"
 
 namespace kal::faulttest {
 
@@ -44,11 +44,7 @@ inline Lines survey_memory(int stations) {
   return lines;
 }
 
-inline std::string joined(const Lines& lines) {
-  std::string all;
-  for (const std::string& l : lines) all += l + "\n";
-  return all;
-}
+using test::joined;
 
 // Lines with their trailing blanks removed (fixed-length texts compare so).
 inline Lines trimmed_lines(Lines lines) {
@@ -73,7 +69,7 @@ inline bool has_line(const Lines& lines, std::string_view line) {
 // The sensor on COM3, with its memory file and trace in `ports`.
 struct Sensor {
   Folder ports;
-  simtest::SimProcess sim;
+  test::SimProcess sim;
   std::string memory_file;
   std::string trace_file;
 
@@ -87,12 +83,7 @@ struct Sensor {
   }
   fs::path port_dir() const { return sim.port_dir(); }
   // Trace lines holding `text` (e.g. "H> 38400 AA 91 19 55").
-  int heard(std::string_view text) const {
-    int n = 0;
-    for (const std::string& l : simtest::trace_lines(trace_file))
-      if (l.find(text) != std::string::npos) ++n;
-    return n;
-  }
+  int heard(std::string_view text) const { return test::trace_count(trace_file, text); }
 };
 
 
@@ -114,7 +105,7 @@ using Outputs = std::map<std::string, std::string>;  // file name -> bytes
 // sessions may start in different seconds).
 inline void collect_outputs(const fs::path& dir, const std::string& raw_stem, const std::string& prefix,
                             Outputs& outputs) {
-  for (const std::string& name : entries_of(dir)) {
+  for (const std::string& name : list_files(dir)) {
     if (name == raw_stem + ".RAW") continue;
     outputs[prefix + replaced(name, raw_stem, "RAW")] = replaced(read_file(dir / name), raw_stem, "RAW");
   }

@@ -5,14 +5,14 @@
 #include <cstdlib>
 #include <map>
 
-#include "sim_harness.h"
+#include "support/sim_harness.h"
 
-namespace kal::simtest {
+namespace kal::test {
 namespace {
 
 // Uploads the whole memory, answering "N"; the lines without CR LF.
 std::vector<std::string> upload_builtin(std::vector<std::string> args) {
-  SimFolder folder;
+  TempDir folder;
   SimProcess sim;
   args.insert(args.begin(), {"--port", "5"});
   if (!sim.start(folder.path(), args)) return {};
@@ -197,4 +197,4 @@ TEST_F(SimBuiltinLines, GgaSentencesEveryTenthLineWithRightChecksums) {
 }
 
 }  // namespace
-}  // namespace kal::simtest
+}  // namespace kal::test

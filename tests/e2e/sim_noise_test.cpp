@@ -4,9 +4,9 @@
 
 #include <functional>
 
-#include "sim_harness.h"
+#include "support/sim_harness.h"
 
-namespace kal::simtest {
+namespace kal::test {
 namespace {
 
 const std::string kLine1 = "C$000000 KALVOR-4 SN00000042";
@@ -59,7 +59,7 @@ TEST(SimNoise, DisturbsTheFirstSendingOfTheLineOnly) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.noise);
-    SimFolder folder;
+    TempDir folder;
     SimProcess sim;
     const std::string memory = folder.write_file("memory.txt", kLine1 + "\n" + kLine2 + "\nZ$\n");
     ASSERT_TRUE(sim.start(folder.path(), {"--port", "6", "--memory", memory, "--noise", c.noise}));
@@ -79,7 +79,7 @@ TEST(SimNoise, DisturbsTheFirstSendingOfTheLineOnly) {
 // A cable that damages the line each time: the repeats asked for with "R"
 // are damaged the same way, and the lines around it are not.
 TEST(SimNoise, NoiseEverySendingStrikesTheRepeatsToo) {
-  SimFolder folder;
+  TempDir folder;
   SimProcess sim;
   const std::string memory = folder.write_file("memory.txt", kLine1 + "\n" + kLine2 + "\nZ$\n");
   ASSERT_TRUE(sim.start(folder.path(),
@@ -102,7 +102,7 @@ TEST(SimNoise, NoiseEverySendingStrikesTheRepeatsToo) {
 TEST(SimNoise, SameSeedSameGarbage) {
   std::string first;
   for (int run = 0; run < 2; ++run) {
-    SimFolder folder;
+    TempDir folder;
     SimProcess sim;
     const std::string memory = folder.write_file("memory.txt", kLine1 + "\nZ$\n");
     ASSERT_TRUE(sim.start(folder.path(),
@@ -118,4 +118,4 @@ TEST(SimNoise, SameSeedSameGarbage) {
 }
 
 }  // namespace
-}  // namespace kal::simtest
+}  // namespace kal::test

@@ -4,9 +4,9 @@
 
 #include <regex>
 
-#include "sim_harness.h"
+#include "support/sim_harness.h"
 
-namespace kal::simtest {
+namespace kal::test {
 namespace {
 
 const std::string kReady = "KALVOR READY\r\n";
@@ -21,14 +21,14 @@ class SimProtocol : public ::testing::Test {
 
   std::string trace() const { return folder.file("wire.trace"); }
 
-  SimFolder folder;
+  TempDir folder;
   SimProcess sim;
   SensorLine line;
 };
 
 TEST_F(SimProtocol, PublishesTheSlaveAsComNInTheFolder) {
   start({});
-  EXPECT_EQ(sim.ready_output(), "PORT_DIR=" + folder.path() + "\nPORT=COM3\n");
+  EXPECT_EQ(sim.ready_output(), "PORT_DIR=" + folder.path().string() + "\nPORT=COM3\n");
   EXPECT_TRUE(std::filesystem::is_symlink(folder.file("COM3")));
   EXPECT_EQ(sim.stop(), 0);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder.file("COM3"))))
@@ -234,7 +234,7 @@ TEST(SimCommandLine, RefusesBadOptionsWithStatus2) {
 }
 
 TEST(SimCommandLine, HelpDocumentsTheTraceFormat) {
-  SimFolder folder;
+  TempDir folder;
   const std::string out = folder.file("help.txt");
   const int raw = std::system((sim_executable() + " --help >" + out).c_str());
   ASSERT_TRUE(WIFEXITED(raw));
@@ -245,4 +245,4 @@ TEST(SimCommandLine, HelpDocumentsTheTraceFormat) {
 }
 
 }  // namespace
-}  // namespace kal::simtest
+}  // namespace kal::test

@@ -2,9 +2,9 @@
 // with the N/R handshake, the clear-memory frame, and the faults.
 #include <gtest/gtest.h>
 
-#include "sim_harness.h"
+#include "support/sim_harness.h"
 
-namespace kal::simtest {
+namespace kal::test {
 namespace {
 
 const std::vector<std::string> kMemory = {
@@ -46,7 +46,7 @@ class SimUpload : public ::testing::Test {
     return got;
   }
 
-  SimFolder folder;
+  TempDir folder;
   SimProcess sim;
   SensorLine line;
 };
@@ -229,4 +229,4 @@ TEST_F(SimUpload, ReplyDelayHoldsEachSendingBack) {
 }
 
 }  // namespace
-}  // namespace kal::simtest
+}  // namespace kal::test

@@ -244,7 +244,7 @@ TEST(XlatExport, RowsFollowTheXyzOutputWhateverTheTypes) {
 // -1 when strace cannot trace here.
 long raw_bytes_read(const TempDir& dir, const std::string& args) {
   const std::string log = dir.file("strace.txt");
-  const std::string command = "cd '" + dir.path() + "' && /usr/bin/strace -f -y -e trace=read -o '" + log +
+  const std::string command = "cd '" + dir.path().string() + "' && /usr/bin/strace -f -y -e trace=read -o '" + log +
                               "' '" + kalxlat_path() + "' in.RAW " + args + " </dev/null >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0 || !file_exists(log)) return -1;
   long bytes = 0;

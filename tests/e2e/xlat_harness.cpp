@@ -27,21 +27,6 @@ namespace {
 // A run that takes longer than this has hung (the RAW files here are small).
 constexpr int kTimeLimitMs = 120000;
 
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 void close_fd(int& fd) {
   if (fd >= 0) {
     ::close(fd);
@@ -50,21 +35,6 @@ void close_fd(int& fd) {
 }
 
 }  // namespace
-
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "kalxlat-e2e-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  if (path_.empty()) return;
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
-std::string TempDir::file(std::string_view name) const {
-  return path_ + "/" + std::string(name);
-}
 
 bool XlatRun::has_line(std::string_view line) const { return index_of(line) >= 0; }
 
@@ -93,7 +63,7 @@ int XlatRun::index_containing(std::string_view text, int from) const {
 
 std::string kalxlat_path() { return std::string(KAL_BIN_DIR) + "/kalxlat"; }
 
-XlatRun run_kalxlat(const std::string& cwd, const std::vector<std::string>& args,
+XlatRun run_kalxlat(const fs::path& cwd, const std::vector<std::string>& args,
                     const std::string& input) {
   XlatRun run;
   const std::string exe = kalxlat_path();
@@ -180,7 +150,7 @@ XlatRun run_kalxlat(const std::string& cwd, const std::vector<std::string>& args
   while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
   }
   run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  run.lines = split_lines(run.out);
+  run.lines = test::split_lines(run.out);
   return run;
 }
 
@@ -196,10 +166,6 @@ std::string raw_text(const std::vector<std::string>& lines, std::string_view eol
 bool file_exists(const std::string& path) {
   std::error_code ec;
   return fs::exists(path, ec);
-}
-
-std::vector<std::string> read_lines(const std::string& path) {
-  return split_lines(read_file(path));
 }
 
 std::vector<std::vector<std::string>> read_csv(const std::string& path) {
@@ -241,17 +207,6 @@ std::vector<std::vector<std::string>> read_csv(const std::string& path) {
   return records;
 }
 
-std::string with_checksum(std::string_view body) {
-  unsigned char sum = 0;
-  for (char c : body) sum ^= static_cast<unsigned char>(c);
-  static const char hex[] = "0123456789ABCDEF";
-  std::string s(body);
-  s += '*';
-  s += hex[sum >> 4];
-  s += hex[sum & 15];
-  return s;
-}
-
 std::string right(std::string_view text, std::size_t width) {
   if (text.size() >= width) return std::string(text);
   return std::string(width - text.size(), ' ') + std::string(text);
@@ -260,13 +215,6 @@ std::string right(std::string_view text, std::size_t width) {
 std::string left(std::string_view text, std::size_t width) {
   std::string s(text);
   if (s.size() < width) s.append(width - s.size(), ' ');
-  return s;
-}
-
-std::string numbered(const std::vector<std::string>& lines) {
-  std::string s;
-  for (std::size_t i = 0; i < lines.size(); ++i)
-    s += std::to_string(i + 1) + ": [" + lines[i] + "]\n";
   return s;
 }
 

@@ -3,31 +3,19 @@
 // console captured. Helpers list and read the files it leaves behind.
 #pragma once
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "support/nmea.h"
+#include "support/temp_dir.h"
 #include "support/text_files.h"
 
 namespace kal::xtest {
 
-// A fresh folder under the system temp folder, removed with everything in it
-// when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  // Full path of `name` inside the folder.
-  std::string file(std::string_view name) const;
-
- private:
-  std::string path_;
-};
+using test::TempDir;
 
 struct XlatRun {
   int status = -1;         // exit status; -1 when the program did not exit normally
@@ -49,33 +37,28 @@ std::string kalxlat_path();
 
 // Runs kalxlat with `args` in folder `cwd`, feeding `input` on standard input
 // (then end of input).
-XlatRun run_kalxlat(const std::string& cwd, const std::vector<std::string>& args,
+XlatRun run_kalxlat(const std::filesystem::path& cwd, const std::vector<std::string>& args,
                     const std::string& input = "");
 
 // Files (whole files byte for byte: tests/support).
 using test::list_files;
+using test::numbered;
 using test::read_file;
+using test::read_lines;
+using test::with_checksum;
 using test::write_file;
 // RAW lines joined with `eol` after every line.
 std::string raw_text(const std::vector<std::string>& lines, std::string_view eol = "\n");
 bool file_exists(const std::string& path);
-// Text file split at line feeds; the final line feed ends the last line.
-std::vector<std::string> read_lines(const std::string& path);
 
 // The records of a CSV file (RFC 4180: quoted fields, doubled quotes, CR LF
 // or LF line ends), each split into its fields.
 std::vector<std::vector<std::string>> read_csv(const std::string& path);
 
-// NMEA: the sentence body (without "$" and "*") followed by "*" and its
-// two-digit upper-case hexadecimal XOR checksum.
-std::string with_checksum(std::string_view body);
 
 // Left-justified or right-justified padding helpers for building RAW records.
 std::string right(std::string_view text, std::size_t width);
 std::string left(std::string_view text, std::size_t width);
-
-// `text` repeated into lines for readable failure messages.
-std::string numbered(const std::vector<std::string>& lines);
 
 // Writes `raw` as in.RAW into `dir` and transcribes it with output types
 // `type`, answering the prompts with `input`.

@@ -12,7 +12,7 @@
 namespace kal {
 namespace {
 
-using testing::sealed;
+using testing::with_checksum;
 
 struct FixCase {
   std::string name;
@@ -33,21 +33,21 @@ const FixCase kFixes[] = {
      "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47", 45'319'000, true,
      48.1173, 11.0 + 31.0 / 60.0, 1, 0.9},
     {"seven decimals of minutes and decimal seconds",
-     sealed("GPGGA,235959.50,4530.1234567,S,07336.7654321,W,4,12,0.7,30.1,M,-32.0,M,1.0,0000"),
+     with_checksum("GPGGA,235959.50,4530.1234567,S,07336.7654321,W,4,12,0.7,30.1,M,-32.0,M,1.0,0000"),
      86'399'500, true, -45.50205761166667, -73.61275720166667, 4, 0.7},
-    {"milliseconds in the time", sealed("GPGGA,000000.123,0100.00000,N,00200.00000,E,2,09,1.25,,,,,,"),
+    {"milliseconds in the time", with_checksum("GPGGA,000000.123,0100.00000,N,00200.00000,E,2,09,1.25,,,,,,"),
      123, true, 1.0, 2.0, 2, 1.25},
-    {"one decimal of a second", sealed("GPGGA,101010.5,0030.0,N,17930.0,E,1,05,2,,,,,,"),
+    {"one decimal of a second", with_checksum("GPGGA,101010.5,0030.0,N,17930.0,E,1,05,2,,,,,,"),
      36'610'500, true, 0.5, 179.5, 1, 2.0},
-    {"leading dollar, other talker, line end", "$" + sealed("GNGGA,010203,1000.0,N,00000.6,W,5,07,,,,,,,") + "\r\n",
+    {"leading dollar, other talker, line end", "$" + with_checksum("GNGGA,010203,1000.0,N,00000.6,W,5,07,,,,,,,") + "\r\n",
      3'723'000, true, 10.0, -0.01, 5, std::nullopt},
     {"no checksum (loggers that strip it)", "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,",
      45'319'000, true, 48.1173, 11.0 + 31.0 / 60.0, 1, 0.9},
-    {"no position before the receiver has a fix", sealed("GPGGA,000001,,,,,0,00,,,M,,M,,"), 1000,
+    {"no position before the receiver has a fix", with_checksum("GPGGA,000001,,,,,0,00,,,M,,M,,"), 1000,
      false, 0.0, 0.0, 0, std::nullopt},
-    {"zeros are no position", sealed("GPGGA,000002,0000.0000,N,00000.0000,E,0,00,99.9,,,,,,"),
+    {"zeros are no position", with_checksum("GPGGA,000002,0000.0000,N,00000.0000,E,0,00,99.9,,,,,,"),
      2000, false, 0.0, 0.0, 0, 99.9},
-    {"a cut sentence without longitude places nothing", sealed("GPGGA,000003,4807.038,N"),
+    {"a cut sentence without longitude places nothing", with_checksum("GPGGA,000003,4807.038,N"),
      3000, false, 0.0, 0.0, 0, std::nullopt},
 };
 
@@ -71,7 +71,7 @@ TEST(GgaFixReader, ReadsEveryDigit) {
 // Seven characters of minutes ("30.1234") lose 0.0000567' = 0.105 m of
 // latitude; the full reader keeps it.
 TEST(GgaFixReader, KeepsTheDecimalsASevenCharacterReadLoses) {
-  const auto fix = read_gga_fix(sealed("GPGGA,120000,4530.1234567,N,07336.7654321,W,4,12,0.7,,,,,,"));
+  const auto fix = read_gga_fix(with_checksum("GPGGA,120000,4530.1234567,N,07336.7654321,W,4,12,0.7,,,,,,"));
   ASSERT_TRUE(fix.has_value());
   const double seven_characters = 45.0 + 30.1234 / 60.0;
   EXPECT_NEAR((fix->latitude - seven_characters) * 60.0, 0.0000567, 1e-10);
@@ -105,7 +105,7 @@ TEST(GgaFixReader, RefusesWhatItCannotTrust) {
   }
   for (const char* body : kRefusedBodies) {
     SCOPED_TRACE(body);
-    EXPECT_FALSE(read_gga_fix(sealed(body)).has_value());
+    EXPECT_FALSE(read_gga_fix(with_checksum(body)).has_value());
   }
 }
 

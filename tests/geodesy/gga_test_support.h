@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "geodesy/read_gpgga.h"
+#include "support/nmea.h"
 
 namespace kal::testing {
 
@@ -30,18 +31,7 @@ inline GgaOutputs read_gga(std::string_view payload, GgaOutputs outputs = kUntou
   return outputs;
 }
 
-// Exclusive-or of all characters, the NMEA checksum.
-inline unsigned nmea_checksum(std::string_view body) {
-  unsigned sum = 0;
-  for (const char c : body) sum ^= static_cast<unsigned char>(c);
-  return sum;
-}
-
-// `body` followed by "*" and its checksum in two upper-case hex digits.
-inline std::string sealed(std::string_view body) {
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "*%02X", nmea_checksum(body));
-  return std::string(body) + digits;
-}
+using test::nmea_checksum;
+using test::with_checksum;
 
 }  // namespace kal::testing

@@ -16,7 +16,7 @@ using testing::GgaOutputs;
 using testing::kUntouched;
 using testing::read_gga;
 using test::FakeConsole;
-using testing::sealed;
+using testing::with_checksum;
 
 // The receiver manual's example sentence and its checksum.
 constexpr std::string_view kExampleBody =
@@ -48,7 +48,7 @@ std::string example_with(int j, std::string_view text) {
   return body;
 }
 
-std::string sealed_with(int j, std::string_view text) { return sealed(example_with(j, text)); }
+std::string sealed_with(int j, std::string_view text) { return with_checksum(example_with(j, text)); }
 
 GgaOutputs example_but(void (*change)(GgaOutputs&)) {
   GgaOutputs values = kExampleValues;
@@ -68,7 +68,7 @@ void expect_outputs(const GgaOutputs& got, const GgaOutputs& want, const std::st
 }
 
 TEST(ChecksumHelper, ReproducesTheExampleChecksum) {
-  EXPECT_EQ(sealed(kExampleBody), kExample);
+  EXPECT_EQ(with_checksum(kExampleBody), kExample);
   // HDOP "1.5" for "0.9": 47 xor 01 xor 0C = 4A, used for the lower-case case.
   EXPECT_TRUE(sealed_with(8, "1.5").ends_with("*4A"));
 }
@@ -83,7 +83,7 @@ struct GgaCase {
 std::vector<GgaCase> value_cases() {
   return {
       {"example", std::string(kExample), kExampleValues, ""},
-      {"other talker", sealed(example_with(0, "GNGGA")), kExampleValues, ""},
+      {"other talker", with_checksum(example_with(0, "GNGGA")), kExampleValues, ""},
       {"trailing CR LF", std::string(kExample) + "\r\n", kExampleValues, ""},
       {"blank padded to 250", std::string(kExample) + std::string(250 - kExample.size(), ' '),
        kExampleValues, ""},
@@ -96,14 +96,14 @@ std::vector<GgaCase> value_cases() {
        }(),
        example_but([](GgaOutputs& v) { v.hdop = 1.5f; }), ""},
       {"south and west",
-       sealed("GPGGA,123519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,"),
+       with_checksum("GPGGA,123519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,"),
        example_but([](GgaOutputs& v) {
          v.latitude = -v.latitude;
          v.longitude = -v.longitude;
        }),
        ""},
       {"lower-case hemisphere letters",
-       sealed("GPGGA,123519,4807.038,s,01131.000,w,1,08,0.9,545.4,M,46.9,M,,"),
+       with_checksum("GPGGA,123519,4807.038,s,01131.000,w,1,08,0.9,545.4,M,46.9,M,,"),
        example_but([](GgaOutputs& v) {
          v.latitude = -v.latitude;
          v.longitude = -v.longitude;
@@ -255,7 +255,7 @@ TEST(ReadGpgga, CutSentenceReadsMissingFieldsAsAbsent) {
   // Commas 1-3 close time and latitude; north/south and everything after it
   // have no closing comma.
   const GgaOutputs want{45'319'000, kExampleValues.latitude, 0.0, 0, 0, 0.0f, 0.0f};
-  expect_outputs(read_gga(sealed("GPGGA,123519,4807.038,N")), want, "cut sentence");
+  expect_outputs(read_gga(with_checksum("GPGGA,123519,4807.038,N")), want, "cut sentence");
   EXPECT_TRUE(capture.lines.empty());
 }
 
@@ -264,11 +264,11 @@ TEST(ReadGpgga, NoPositionLeaksFromAnEarlierSentence) {
   GgaOutputs out = read_gga(kExample);
   expect_outputs(out, kExampleValues, "full sentence first");
   // Same outputs, now a sentence cut after its time field.
-  out = read_gga(sealed("GPGGA,000001,"), out);
+  out = read_gga(with_checksum("GPGGA,000001,"), out);
   const GgaOutputs want{1'000, 0.0, 0.0, 0, 0, 0.0f, 0.0f};
   expect_outputs(out, want, "cut after time");
   // And a full southern sentence after it is read in full again.
-  out = read_gga(sealed("GPGGA,123519,4807.038,S,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"), out);
+  out = read_gga(with_checksum("GPGGA,123519,4807.038,S,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"), out);
   expect_outputs(out, example_but([](GgaOutputs& v) { v.latitude = -v.latitude; }),
                  "south after cut");
   EXPECT_TRUE(capture.lines.empty());
@@ -276,11 +276,11 @@ TEST(ReadGpgga, NoPositionLeaksFromAnEarlierSentence) {
 
 TEST(ReadGpgga, HemisphereLetterDoesNotCarryOver) {
   FakeConsole capture;
-  GgaOutputs out = read_gga(sealed("GPGGA,123519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,,M,,"));
+  GgaOutputs out = read_gga(with_checksum("GPGGA,123519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,,M,,"));
   EXPECT_LT(out.latitude, 0.0);
   EXPECT_LT(out.longitude, 0.0);
   // Empty letters: north and east again, not the previous S and W.
-  out = read_gga(sealed("GPGGA,123519,4807.038,,01131.000,,1,08,0.9,545.4,M,,M,,"), out);
+  out = read_gga(with_checksum("GPGGA,123519,4807.038,,01131.000,,1,08,0.9,545.4,M,,M,,"), out);
   EXPECT_NEAR(out.latitude, kExampleValues.latitude, 1e-12);
   EXPECT_NEAR(out.longitude, kExampleValues.longitude, 1e-12);
 }

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "link/serial_port.h"
+#include "link/termios_speeds.h"
 #include "pty_peer.h"
 #include "support/fake_console.h"
 
@@ -34,19 +35,7 @@ std::string set_baud_frame(int code) {
   return std::string("\xAA\x81", 2) + static_cast<char>(code) + "\x55";
 }
 
-std::int32_t speed_to_baud(const struct termios& t) {
-  switch (cfgetospeed(&t)) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
-  }
-}
+std::int32_t speed_to_baud(const struct termios& t) { return baud_of(cfgetospeed(&t)); }
 
 // The sensor's end of the cable: records every byte the host sends and,
 // when answering, replies to a query frame that arrives while the host's

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "support/text_files.h"  // joined: the lines as a program writes them
+
 namespace kal::test {
 
 using Lines = std::vector<std::string>;
@@ -11,13 +13,6 @@ using Lines = std::vector<std::string>;
 inline Lines operator+(Lines a, const Lines& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-// All lines, each ended by a line feed, as a program writes them.
-inline std::string joined(const Lines& lines) {
-  std::string all;
-  for (const std::string& l : lines) all += l + "\n";
-  return all;
 }
 
 inline const Lines kBannerLines = {

@@ -8,15 +8,14 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "expected_lines.h"
 #include "link/pty_peer.h"
-#include "sim_harness.h"
 #include "support/run_program.h"
+#include "support/sim_harness.h"
 
 namespace kal {
 namespace {
@@ -37,13 +36,6 @@ std::vector<std::string> with_program(const std::string& program, const std::vec
   std::vector<std::string> argv = {program};
   argv.insert(argv.end(), args.begin(), args.end());
   return argv;
-}
-
-Lines split_lines(const std::string& text) {
-  Lines lines;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
 }
 
 const Lines kUsageText = usage_lines("       38400");
@@ -134,7 +126,8 @@ TEST(Kalfetch5Binary, ArgumentErrorsPrintExactlyTheseLinesAndOpenNothing) {
             : run_program(with_program(KAL_BIN_DIR "/kalxlat", c.args), "", {cwd.path(), {}});
     EXPECT_EQ(o.exit_status, c.exit_status);
     EXPECT_EQ(o.out, joined(c.out));
-    EXPECT_EQ(files_in(cwd.path()), c.files_before);
+    // Nothing made, nothing touched: the entries are the files put there first.
+    EXPECT_EQ(list_files(cwd.path()), std::set<std::string>(c.files_before.begin(), c.files_before.end()));
     for (const std::string& name : c.files_before)
       EXPECT_EQ(read_file(cwd.path() / name), "not read\n");
   }
@@ -160,18 +153,15 @@ TEST(Kalfetch5Binary, UploadsAPacedBuiltInSurveyWithScriptedAnswers) {
   EXPECT_TRUE(has(">>>Transcribe to file type X"));
   EXPECT_TRUE(has(">>>> Sensor has been shut down..."));
 
-  const std::vector<std::string> names = files_in(cwd.path());
-  const auto raw = std::find_if(names.begin(), names.end(), [](const std::string& n) {
-    return n.size() == 21 && n.rfind("XC", 0) == 0 && n.substr(17) == ".RAW";
-  });
-  ASSERT_NE(raw, names.end());
+  const std::string raw = session_raw_name(cwd.path());
+  ASSERT_FALSE(raw.empty());
   // The transcription's result, then the quick-look report beside the RAW file.
-  const std::string report = raw->substr(0, 17) + ".html";
+  const std::string report = raw.substr(0, 17) + ".html";
   ASSERT_GE(out.size(), 2u);
   EXPECT_EQ(out[out.size() - 2], "   Data  successfully transcribed!");
   EXPECT_EQ(out.back(), "   Quick-look report: " + report);
   EXPECT_TRUE(fs::exists(cwd.path() / report));
-  const Lines raw_lines = split_lines(read_file(cwd.path() / *raw));
+  const Lines raw_lines = split_lines(read_file(cwd.path() / raw));
   EXPECT_EQ(raw_lines.size(), 40u);
   EXPECT_EQ(raw_lines.back(), "Z$");
   for (const std::string& l : raw_lines) EXPECT_EQ(l.substr(1, 1), "$") << l;
@@ -237,14 +227,15 @@ TEST(Kalfetch5Binary, EndingSignalBeforeAnyLineDeletesTheEmptyRawFile) {
            std::chrono::steady_clock::now() < deadline) {
       out += read_until(program.stdout_fd(), std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
     }
-    const std::vector<std::string> before = files_in(cwd.path());
+    const auto before = list_files(cwd.path());
     ASSERT_EQ(before.size(), 1u) << out;
-    EXPECT_TRUE(before[0].ends_with(".RAW"));
-    EXPECT_EQ(read_file(cwd.path() / before[0]), "");
+    const std::string raw = *before.begin();
+    EXPECT_TRUE(raw.ends_with(".RAW"));
+    EXPECT_EQ(read_file(cwd.path() / raw), "");
     program.send(signal);
     EXPECT_TRUE(program.ends_within(std::chrono::seconds(10)));
     EXPECT_EQ(program.exit_status(), -1);  // ended by the signal
-    EXPECT_TRUE(files_in(cwd.path()).empty());
+    EXPECT_TRUE(list_files(cwd.path()).empty());
   }
 }
 

@@ -18,7 +18,7 @@
 #include "expected_lines.h"
 #include "link/pty_peer.h"
 #include "session/port_choice.h"
-#include "sim_harness.h"
+#include "support/sim_harness.h"
 #include "support/fake_console.h"
 #include "support/run_program.h"
 
@@ -205,7 +205,7 @@ TEST(PortChoiceBinary, SeveralPortsWithoutATerminalAreListed) {
                                                " Name the sensor's port on the command line, such as: "
                                                "kalfetch5 X COM5"} +
                           kNothingUploaded + Lines{"Exiting..."}));
-  EXPECT_TRUE(files_in(cwd.path()).empty());
+  EXPECT_TRUE(list_files(cwd.path()).empty());
 }
 
 // No port at all: COM1 is tried as before and its failure lists none.

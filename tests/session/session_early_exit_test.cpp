@@ -8,8 +8,9 @@
 
 #include "expected_lines.h"
 #include "session/session.h"
-#include "sim_harness.h"
 #include "support/fake_console.h"
+#include "support/scoped_env.h"
+#include "support/sim_harness.h"
 
 namespace kal {
 namespace {
@@ -51,7 +52,7 @@ TEST(SessionEarlyExit, ArgumentErrorsEndWithoutTouchingAPortOrAFile) {
     FakeConsole console;
     EXPECT_EQ(KALFETCH5(c.args), c.exit_status);
     EXPECT_EQ(console.lines, c.lines);
-    EXPECT_TRUE(files_in(cwd.path()).empty());
+    EXPECT_TRUE(list_files(cwd.path()).empty());
     // The release step pauses 10 ms and the end 5 s.
     EXPECT_EQ(console.slept_ms(), 5010);
   }

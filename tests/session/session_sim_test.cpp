@@ -11,8 +11,9 @@
 
 #include "expected_lines.h"
 #include "session/session.h"
-#include "sim_harness.h"
 #include "support/fake_console.h"
+#include "support/scoped_env.h"
+#include "support/sim_harness.h"
 
 namespace kal {
 namespace {
@@ -88,7 +89,7 @@ class SessionSim : public ::testing::Test {
     const std::vector<std::string> all = frames();
     return std::count(all.begin(), all.end(), frame);
   }
-  std::vector<std::string> files() const { return files_in(cwd_.path()); }
+  std::set<std::string> files() const { return list_files(cwd_.path(), Listing::plain_files); }
 
   TempCwd cwd_;
   SimProcess sim_;
@@ -460,7 +461,7 @@ TEST_F(SessionSim, BuiltInSurveyIsTranscribedOncePerTypeInOrder) {
   // 30 lines, each counted twice.
   EXPECT_NE(std::find(got.begin(), got.end(), " Records saved:    60"), got.end());
   // The RAW file and the transcription's outputs are left beside each other.
-  const std::vector<std::string> names = files();
+  const auto names = files();
   EXPECT_NE(std::find(names.begin(), names.end(), kRawName), names.end());
   EXPECT_GT(names.size(), 2u);
 }

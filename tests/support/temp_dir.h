@@ -47,6 +47,12 @@ class TempDir {
   std::string file(std::string_view name) const { return path_.string() + "/" + std::string(name); }
   // The names of everything in the folder.
   std::set<std::string> files() const { return list_files(path_); }
+  // Writes `bytes` as `name` in the folder; its path.
+  std::string write_file(std::string_view name, std::string_view bytes) const {
+    test::write_file(file(name), bytes);
+    return file(name);
+  }
+  std::string read_file(std::string_view name) const { return test::read_file(file(name)); }
 
  private:
   // A folder that cannot be entered is given up, so that nothing is written
@@ -69,6 +75,11 @@ class TempDir {
 
   std::filesystem::path path_;
   std::filesystem::path previous_;  // set while the folder is the working folder
+};
+
+// A fresh folder that is the working folder while the object lives.
+struct TempCwd : TempDir {
+  TempCwd() : TempDir("kal-cwd", Cwd::enter) {}
 };
 
 }  // namespace kal::test

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/nmea.h"
+
 namespace kal::test {
 
 inline constexpr std::int64_t kSurveyDayMs = 86'400'000;
@@ -85,11 +87,7 @@ inline std::string gga_sentence(std::int64_t time_of_day_ms, bool with_position,
   char tail[48];
   std::snprintf(tail, sizeof tail, "%d,09,%.1f,35.2,M,-32.1,M,,", quality, hdop);
   body += tail;
-  unsigned sum = 0;
-  for (const char c : body) sum ^= static_cast<unsigned char>(c);
-  char check[8];
-  std::snprintf(check, sizeof check, "*%02X", sum);
-  return body + check;
+  return with_checksum(body);
 }
 
 struct WalkedSurveyOptions {

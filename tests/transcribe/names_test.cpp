@@ -59,7 +59,7 @@ TEST(SurveyNames, FileNamesMadeUnderEveryKindOfType) {
       {"I", {".ice", ".DAT", ".CMT", ".GPS"}},
       {"R", {".CMT", ".GPS"}},
   };
-  const std::string gga = test::nmea("GPGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,");
+  const std::string gga = test::with_checksum("GPGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,");
   for (const Case& c : cases) {
     bool changed = false;
     EXPECT_EQ(safe_file_stem(c.name, changed), c.stem) << c.name;

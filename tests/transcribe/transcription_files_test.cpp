@@ -17,7 +17,7 @@ using test::h_rec;
 using test::c_rec;
 using test::g_rec;
 using test::ints;
-using test::nmea;
+using test::with_checksum;
 using test::rjust;
 using test::t58;
 using test::Transcription;
@@ -158,7 +158,7 @@ TEST(TranscribeL, TStationWithExtras) {
                   "     11.     22.    0    0.00    0.00" + kNoGps});
 }
 
-const std::string kGga45N75W = nmea("GPGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,");
+const std::string kGga45N75W = with_checksum("GPGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,");
 
 // Before the first GGA sentence the station has no position: line and
 // station numbers; after it UTM zone 18 of 45 N 75 W (easting 500000,
@@ -189,8 +189,8 @@ TEST(TranscribeS, LineAndStationNumbersThenUtm) {
 // A survey crossing the equator: every station keeps zone 18; the northern
 // station after the southern one lands where the first northern one did.
 TEST(TranscribeS, EquatorCrossingKeepsNorthernStations) {
-  const std::string north = nmea("GPGGA,100001,0200.0000,N,07500.0000,W,1,08,0.9,10.0,M,0.0,M,,");
-  const std::string south = nmea("GPGGA,100002,0100.0000,S,07500.0000,W,1,08,0.9,10.0,M,0.0,M,,");
+  const std::string north = with_checksum("GPGGA,100001,0200.0000,N,07500.0000,W,1,08,0.9,10.0,M,0.0,M,,");
+  const std::string south = with_checksum("GPGGA,100002,0100.0000,S,07500.0000,W,1,08,0.9,10.0,M,0.0,M,,");
   const Transcription t({h_rec("100000", "EQ", "261208", "1"), g_rec(north),
                          t58("100001", 1, "CONV", {0, 0, 0, 0, 0, 0}), g_rec(south),
                          t58("100002", 2, "CONV", {0, 0, 0, 0, 0, 0}), g_rec(north),
@@ -354,7 +354,7 @@ TEST(TranscribeX, StationBeforeEarlyHeaderIsKept) {
 
 // A G$ record without a GGA sentence, and GGA sentences of other talkers.
 TEST(TranscribeGps, SentenceLinesOfEveryTalker) {
-  const std::string gn = nmea("GNGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,");
+  const std::string gn = with_checksum("GNGGA,100002,4500.0000,N,07500.0000,W,1,08,0.9,100.0,M,0.0,M,,");
   const Transcription t({g_rec("HELLO WORLD"), g_rec(gn), kT1}, "X");
   EXPECT_EQ(t.lines("DEFAULT.GPS"), (Lines{"$GPGHELLO WORLD", "$" + gn}));
   const Lines xyz = t.lines("Default.xyz");
@@ -590,7 +590,7 @@ TEST(TranscribeGps, SecondCallKeepsTheZone) {
 // Only the first 50,000 GGA fixes are averaged; every sentence still
 // reaches the GPS file.
 TEST(TranscribeGps, FixArraysHoldTheFirst50000) {
-  const std::string far = nmea("GPGGA,100003,1000.0000,N,00100.0000,E,1,08,0.9,100.0,M,0.0,M,,");
+  const std::string far = with_checksum("GPGGA,100003,1000.0000,N,00100.0000,E,1,08,0.9,100.0,M,0.0,M,,");
   std::vector<std::string> raw(kMaxFixes, g_rec(kGga45N75W));
   for (int i = 0; i < 10; ++i) raw.push_back(g_rec(far));
   const Transcription t(raw, "R");

@@ -19,6 +19,7 @@
 
 #include "common/fixed_text.h"
 #include "support/fake_console.h"
+#include "support/nmea.h"
 #include "support/temp_dir.h"
 #include "support/text_files.h"
 #include "transcribe/driver.h"
@@ -84,13 +85,7 @@ inline std::string g_rec(std::string_view sentence_with_checksum) {
   return "G$" + std::string(sentence_with_checksum);
 }
 
-// NMEA checksum: XOR of the body, two upper-case hex digits.
-inline std::string nmea(std::string_view body) {
-  unsigned sum = 0;
-  for (char c : body) sum ^= static_cast<unsigned char>(c);
-  static const char* hex = "0123456789ABCDEF";
-  return std::string(body) + "*" + hex[(sum >> 4) & 15] + hex[sum & 15];
-}
+using kal::test::with_checksum;
 
 inline std::string join_lines(const std::vector<std::string>& lines) {
   std::string text;

@@ -24,8 +24,8 @@
 #include <utility>
 #include <vector>
 
-#include "e2e/sim_harness.h"
 #include "support/run_program.h"
+#include "support/sim_harness.h"
 #include "support/temp_dir.h"
 #include "support/text_files.h"
 
@@ -98,14 +98,7 @@ inline bool crlf_lines(const std::string& text) {
 
 // The name of the session's RAW file in `dir` (XC<time>-<date>.RAW) without
 // its extension; empty when there is none.
-inline std::string raw_stem(const fs::path& dir) {
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec)) {
-    const std::string n = e.path().filename().string();
-    if (n.size() == 21 && n.rfind("XC", 0) == 0 && n.substr(17) == ".RAW") return n.substr(0, 17);
-  }
-  return {};
-}
+inline std::string raw_stem(const fs::path& dir) { return test::session_raw_name(dir).substr(0, 17); }
 
 // What one side's console and files are once the platform's own parts are
 // taken out: CR LF as LF, the time-stamped RAW name as "RAWSTEM", the text
@@ -184,16 +177,8 @@ inline void expect_same_console(const ProgramRun& on_linux, const fs::path& linu
 
 // ---- sessions against kalvor-sim ---------------------------------------------------------
 
-// The bytes the sensor heard, one frame or command a line, in order
-// ("38400 AA 80 55 | ..."), from the trace without its times.
-inline Lines heard(const fs::path& trace) {
-  Lines out;
-  for (const std::string& l : simtest::trace_lines(trace.string())) {
-    const auto at = l.find(" H> ");
-    if (at != std::string::npos) out.push_back(l.substr(at + 4));
-  }
-  return out;
-}
+// The bytes the sensor heard, one frame or command a line, in order.
+using test::heard_lines;
 
 // One side of a session: a fresh simulator with `sim_options`, publishing
 // COM<port>, and the folder kalfetch5 runs in.
@@ -268,7 +253,7 @@ class SessionSide {
   Platform platform_;
   int port_;
   TempDir work_{"kal-wine"};
-  simtest::SimProcess sim_;
+  test::SimProcess sim_;
   fs::path link_;
 };
 
@@ -292,7 +277,7 @@ struct SessionPair {
   void expect_same() {
     expect_same_console(on_linux, linux_side.run_dir(), on_windows, windows_side.run_dir());
     expect_same_files(linux_side.run_dir(), windows_side.run_dir());
-    EXPECT_EQ(heard(windows_side.trace()), heard(linux_side.trace()));
+    EXPECT_EQ(heard_lines(windows_side.trace()), heard_lines(linux_side.trace()));
   }
 };
 

@@ -54,7 +54,7 @@ TEST(WineSession, SameSessionOnBothPlatforms) {
     EXPECT_EQ(pair.on_linux.status, c.status) << pair.on_linux.console;
     pair.expect_same();
     if (c.must_be_heard != nullptr) {
-      const Lines heard_by_windows = heard(pair.windows_side.trace());
+      const Lines heard_by_windows = heard_lines(pair.windows_side.trace());
       EXPECT_TRUE(std::any_of(heard_by_windows.begin(), heard_by_windows.end(),
                               [&](const std::string& l) { return l.find(c.must_be_heard) != std::string::npos; }))
           << c.must_be_heard;
@@ -109,7 +109,7 @@ TEST(WineSession, EveryFrameBeforeAReleaseIsHeard) {
     SCOPED_TRACE("run " + std::to_string(i + 1));
     const ProgramRun r = runs[static_cast<std::size_t>(i)].get();
     EXPECT_EQ(r.status, 0) << r.console;
-    const Lines frames = heard(sides[static_cast<std::size_t>(i)]->trace());
+    const Lines frames = heard_lines(sides[static_cast<std::size_t>(i)]->trace());
     const auto count = [&](const std::string& frame) {
       return std::count_if(frames.begin(), frames.end(), [&](const std::string& l) { return l == frame; });
     };

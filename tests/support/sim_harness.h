@@ -1,10 +1,11 @@
-// Drives the real kalvor-sim executable over its pseudo-terminal, the way a
-// host program does. Header only; reusable by any end-to-end test.
+// The real kalvor-sim driven the way a host program meets it: the process on
+// its pseudo-terminal, the host's end of the line, the host's frames and the
+// sensor's wire trace. POSIX only.
 //
-//   SimFolder folder;                                  // temp folder, removed at the end
-//   SimProcess sim;                                    // SIGTERM + wait when it goes
-//   ASSERT_TRUE(sim.start(folder.path(), {"--port", "3", "--memory", file}));
-//       // adds --dir; waits for "PORT_DIR=" and "PORT=" on its standard output
+//   TempDir folder;
+//   SimProcess sim;                                    // stopped when it goes; a test
+//   ASSERT_TRUE(sim.start(folder.path(), 3, {"--memory", file}));  // that dies takes it along
+//       // adds --dir and --port; waits for "PORT_DIR=" and "PORT=" on its standard output
 //   SensorLine line;
 //   ASSERT_TRUE(line.open(sim.port_path(), 38400));   // raw, 8N1, at that speed
 //   line.send(kQueryFrame);
@@ -22,29 +23,24 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <initializer_list>
-#include <iterator>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "link/termios_speeds.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
 #include "support/text_files.h"
 
-extern char** environ;
-
-namespace kal::simtest {
+namespace kal::test {
 
 // The host's frames, byte for byte.
 inline const std::string kQueryFrame = "\xAA\x80\x55";
@@ -57,78 +53,35 @@ inline std::string set_baud_frame(int code) {
 
 inline std::string sim_executable() { return std::string(KAL_BIN_DIR) + "/kalvor-sim"; }
 
-class SimFolder {
- public:
-  SimFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kalvor-sim-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~SimFolder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  SimFolder(const SimFolder&) = delete;
-  SimFolder& operator=(const SimFolder&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
-
-  // Writes `content` byte for byte and returns the file's path.
-  std::string write_file(std::string_view name, std::string_view content) const {
-    test::write_file(file(name), content);
-    return file(name);
-  }
-  std::string read_file(std::string_view name) const { return test::read_file(file(name)); }
-
- private:
-  std::string path_;
-};
-
+// The simulated sensor as a child process. A test process that dies takes
+// it along (it would hold the test's output open).
 class SimProcess {
  public:
-  SimProcess() = default;
-  ~SimProcess() { stop(); }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
-
   // Starts kalvor-sim with --dir `dir` and `args`; true once it has printed
   // "PORT_DIR=..." and "PORT=..." (within 10 s).
-  bool start(const std::string& dir, std::vector<std::string> args) {
-    args.insert(args.begin(), {sim_executable(), "--dir", dir});
-    int out_pipe[2];
-    if (::pipe(out_pipe) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
-    posix_spawn_file_actions_addclose(&actions, out_pipe[1]);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int spawned =
-        ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out_pipe[1]);
-    if (spawned != 0) {
-      ::close(out_pipe[0]);
-      pid_ = -1;
-      return false;
-    }
-    out_fd_ = out_pipe[0];
-    dir_ = dir;
+  bool start(const std::filesystem::path& dir, std::vector<std::string> args) {
+    args.insert(args.begin(), {sim_executable(), "--dir", dir.string()});
+    ChildOptions options;
+    options.die_with_parent = true;
+    if (!child_.start(args, options)) return false;
+    child_.close_stdin();  // the sensor reads only its port
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
       if (parse_ready()) return true;
-      pollfd entry{out_fd_, POLLIN, 0};
+      pollfd entry{child_.stdout_fd(), POLLIN, 0};
       if (::poll(&entry, 1, 100) > 0) {
         char buffer[256];
-        const ssize_t n = ::read(out_fd_, buffer, sizeof buffer);
+        const ssize_t n = ::read(child_.stdout_fd(), buffer, sizeof buffer);
         if (n <= 0) return false;  // exited before it was ready
         output_.append(buffer, static_cast<std::size_t>(n));
       }
     }
     return false;
+  }
+  // The same publishing COM<port>.
+  bool start(const std::filesystem::path& dir, int port, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--port", std::to_string(port)});
+    return start(dir, std::move(args));
   }
 
   // What the sim printed on standard output before it was ready.
@@ -137,34 +90,21 @@ class SimProcess {
   const std::string& port_name() const { return port_name_; }
   std::string port_path() const { return port_dir_ + "/" + port_name_; }
 
-  // Waits up to `timeout_ms` for the sim to end by itself; its exit status,
-  // or -2 while it still runs, -1 after a signal.
+  // True while the simulator runs.
+  bool running() { return child_.running(); }
+  // Waits up to `limit` for the simulator to end by itself.
+  bool ends_within(std::chrono::milliseconds limit) { return child_.ends_within(limit); }
+  // The same as its exit status: -2 while it still runs, -1 after a signal.
   int wait_exit(int timeout_ms) {
-    if (pid_ < 0) return status_;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-      int raw = 0;
-      if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
-        pid_ = -1;
-        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        close_output();
-        return status_;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) return -2;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    return ends_within(std::chrono::milliseconds(timeout_ms)) ? child_.exit_status() : -2;
   }
 
   // SIGTERM, then the exit status (SIGKILL after 5 s without an exit).
   int stop() {
-    if (pid_ < 0) return status_;
-    ::kill(pid_, SIGTERM);
-    if (wait_exit(5000) == -2) {
-      ::kill(pid_, SIGKILL);
-      wait_exit(5000);
-      status_ = -1;
-    }
-    return status_;
+    child_.send(SIGTERM);
+    if (!ends_within(std::chrono::seconds(5))) child_.stop(SIGKILL);
+    child_.stop();
+    return child_.exit_status();
   }
 
  private:
@@ -179,24 +119,12 @@ class SimProcess {
     port_name_ = output_.substr(port_at + 6, port_end - port_at - 6);
     return true;
   }
-  void close_output() {
-    if (out_fd_ >= 0) ::close(out_fd_);
-    out_fd_ = -1;
-  }
 
-  pid_t pid_ = -1;
-  int out_fd_ = -1;
-  int status_ = -1;
-  std::string dir_;
+  ChildProcess child_;
   std::string output_;
   std::string port_dir_;
   std::string port_name_;
 };
-
-inline speed_t termios_speed(int baud) {
-  speed_t code = B0;
-  return speed_of(baud, code) ? code : B0;
-}
 
 // The host's end of the line: the published slave, raw 8N1.
 class SensorLine {
@@ -223,11 +151,13 @@ class SensorLine {
     pending_.clear();
   }
 
+  // False for a rate the system has no speed code for.
   bool set_speed(int baud) {
+    speed_t code = B0;
     termios mode{};
-    if (::tcgetattr(fd_, &mode) != 0) return false;
-    ::cfsetispeed(&mode, termios_speed(baud));
-    ::cfsetospeed(&mode, termios_speed(baud));
+    if (!speed_of(baud, code) || ::tcgetattr(fd_, &mode) != 0) return false;
+    ::cfsetispeed(&mode, code);
+    ::cfsetospeed(&mode, code);
     return ::tcsetattr(fd_, TCSANOW, &mode) == 0;
   }
 
@@ -256,9 +186,8 @@ class SensorLine {
         pending_.erase(0, end + 2);
         return line;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !fill(static_cast<int>(left.count()))) {
+      const int left = ms_until(deadline);
+      if (left <= 0 || !fill(left)) {
         std::string rest;
         rest.swap(pending_);
         return rest;
@@ -269,11 +198,8 @@ class SensorLine {
   // Everything that arrives within `ms` (plus anything not yet taken).
   std::string read_for(int ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) break;
-      if (!fill(static_cast<int>(left.count())) && hung_up_) break;
+    for (int left = ms_until(deadline); left > 0; left = ms_until(deadline)) {
+      if (!fill(left) && hung_up_) break;
     }
     std::string all;
     all.swap(pending_);
@@ -285,10 +211,9 @@ class SensorLine {
   bool wait_hangup(int timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!hung_up_) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      fill(static_cast<int>(left.count()));
+      const int left = ms_until(deadline);
+      if (left <= 0) return false;
+      fill(left);
     }
     return true;
   }
@@ -299,6 +224,12 @@ class SensorLine {
   int fd() const { return fd_; }
 
  private:
+  static int ms_until(std::chrono::steady_clock::time_point deadline) {
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                deadline - std::chrono::steady_clock::now())
+                                .count());
+  }
+
   // Waits up to `timeout_ms` for bytes; false when none came.
   bool fill(int timeout_ms) {
     pollfd entry{fd_, POLLIN, 0};
@@ -323,29 +254,98 @@ class SensorLine {
   int hangup_errno_ = 0;
 };
 
+// The RAW file a session wrote in `dir` (XC<hhmmss>-<ddmmyyyy>.RAW); empty
+// when there is none.
+inline std::string session_raw_name(const std::filesystem::path& dir) {
+  for (const std::string& n : list_files(dir)) {
+    if (n.size() == 21 && n.rfind("XC", 0) == 0 && n.substr(17) == ".RAW") return n;
+  }
+  return {};
+}
+
+// ---- the wire trace (--trace): "<ms> <dir> <speed> <hex bytes> | <text>" ----
+
 // The lines of a trace file.
-inline std::vector<std::string> trace_lines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+inline std::vector<std::string> trace_lines(const std::filesystem::path& path) {
+  return read_lines(path);
+}
+
+// How many lines of the trace hold `text`.
+inline int trace_count(const std::filesystem::path& path, std::string_view text) {
+  int found = 0;
+  for (const std::string& line : trace_lines(path)) found += line.find(text) != std::string::npos;
+  return found;
 }
 
 // Waits up to `timeout_ms` until the trace holds `count` lines containing
 // `text`: the sim has then handled those bytes, so the host may change its
 // speed without the sim judging them by the new one.
-inline bool wait_for_trace(const std::string& path, std::string_view text, int count = 1,
+inline bool wait_for_trace(const std::filesystem::path& path, std::string_view text, int count = 1,
                            int timeout_ms = 5000) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    int found = 0;
-    for (const auto& line : trace_lines(path)) {
-      if (line.find(text) != std::string::npos) ++found;
-    }
-    if (found >= count) return true;
+  while (trace_count(path, text) < count) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  return true;
 }
 
-}  // namespace kal::simtest
+// One event of the trace.
+struct WireEvent {
+  long ms = 0;
+  std::string dir;    // "H>", "H!", "S>" or "--"
+  int speed = 0;      // the host's port speed at the time
+  std::string bytes;  // decoded from the hex digits (empty for notes)
+  std::string note;   // text of a "--" note
+};
+
+inline std::vector<WireEvent> read_trace(const std::filesystem::path& path) {
+  std::vector<WireEvent> events;
+  for (const std::string& line : trace_lines(path)) {
+    std::istringstream fields(line);
+    WireEvent e;
+    fields >> e.ms >> e.dir >> e.speed;
+    if (e.dir == "--") {
+      std::getline(fields, e.note);
+      if (!e.note.empty() && e.note[0] == ' ') e.note.erase(0, 1);
+    } else {
+      std::string hex;
+      while (fields >> hex && hex != "|") {
+        e.bytes.push_back(static_cast<char>(std::stoi(hex, nullptr, 16)));
+      }
+    }
+    events.push_back(e);
+  }
+  return events;
+}
+
+// The frames the sensor heard from the host, in order, as "SPEED:HEX HEX".
+inline std::vector<std::string> heard_frames(const std::vector<WireEvent>& events) {
+  std::vector<std::string> frames;
+  for (const WireEvent& e : events) {
+    if (e.dir != "H>") continue;
+    std::string text = std::to_string(e.speed) + ":";
+    for (std::size_t i = 0; i < e.bytes.size(); ++i) {
+      static const char kHex[] = "0123456789ABCDEF";
+      const unsigned char b = static_cast<unsigned char>(e.bytes[i]);
+      if (i > 0) text += ' ';
+      text += kHex[b >> 4];
+      text += kHex[b & 15];
+    }
+    frames.push_back(text);
+  }
+  return frames;
+}
+
+// What the sensor heard, one frame or command a line in order, without the
+// times: "38400 AA 80 55 | ...".
+inline std::vector<std::string> heard_lines(const std::filesystem::path& path) {
+  std::vector<std::string> out;
+  for (const std::string& l : trace_lines(path)) {
+    const auto at = l.find(" H> ");
+    if (at != std::string::npos) out.push_back(l.substr(at + 4));
+  }
+  return out;
+}
+
+}  // namespace kal::test
