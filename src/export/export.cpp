@@ -262,6 +262,19 @@ std::string date_text(std::chrono::sys_days day) {
          "-" + zero_filled(static_cast<unsigned>(date.day()));
 }
 
+// A position computed between fixes is known to centimetres at best: given
+// to about a millimetre (1e-8 degree, 0.001 m) it reads as what it is, and
+// the files do not carry seventeen digits of noise per number.
+StationPosition to_millimetres(StationPosition p) {
+  // Divided by the exact power of ten: the nearest double to the decimal.
+  const auto rounded = [](double value, double per_unit) { return std::round(value * per_unit) / per_unit; };
+  p.latitude = rounded(p.latitude, 1e8);
+  p.longitude = rounded(p.longitude, 1e8);
+  p.easting = rounded(p.easting, 1e3);
+  p.northing = rounded(p.northing, 1e3);
+  return p;
+}
+
 // What the GPS pre-pass shows of the sensor clock of each survey file: its
 // stations' times and its fixes' times in the order they were logged, which
 // give the clock's offset to GPS time before the first station is placed.
@@ -373,7 +386,7 @@ class ExportObserver final : public RunObserver {
 
   void station_completed(const Run& run, StationKind kind) override {
     if (!type_writes(OutputType::X, run.config.GeometryCount, kind)) return;
-    held_.push_back(record_of(run, kind));
+    fill_record(held_.emplace_back(), run, kind);
     comment_number_ = 0;
     if (stations_ == 0) {
       file_.geometry = geometry_of(run.config);
@@ -392,15 +405,13 @@ class ExportObserver final : public RunObserver {
   const std::string& problem() const { return problem_; }
 
  private:
-  StationRecord record_of(const Run& run, StationKind kind) {
-    StationRecord r;
+  void fill_record(StationRecord& r, const Run& run, StationKind kind) {
     r.values = run.station;
     r.kind = kind;
     r.fix = run.gps_state;
     if (header_date_) r.date = date_for(days_.continuous(r.time_ms()) / kDayMs);
     r.geometries = kind == StationKind::Pklvt ? 1 : geometry_of(run.config).count;
     r.comment = comment_of(run, comment_number_);
-    return r;
   }
 
   // The stations of a survey file are placed by its clock offset, from the
@@ -418,7 +429,7 @@ class ExportObserver final : public RunObserver {
     PositionedStation placed;
     while (!held_.empty() && positioner_ && positioner_->next(placed)) {
       StationRecord& record = held_.front();
-      record.position = placed.position;
+      record.position = to_millimetres(placed.position);
       emit(record);
       held_.pop_front();
     }
