@@ -37,5 +37,9 @@ ${see_also_roff}
 ")
 file(MAKE_DIRECTORY ${OUT})
 file(WRITE ${OUT}/${NAME}.1 "${page}")
-file(ARCHIVE_CREATE OUTPUT ${OUT}/${NAME}.1.gz PATHS ${OUT}/${NAME}.1 FORMAT raw COMPRESSION GZip
-     COMPRESSION_LEVEL 9)
+# gzip -n: no name or time stamp in the header, so the package is the same
+# whenever it is built (lintian's package-contains-timestamped-gzip).
+execute_process(COMMAND gzip -9nc ${OUT}/${NAME}.1 OUTPUT_FILE ${OUT}/${NAME}.1.gz RESULT_VARIABLE gzip_result)
+if(NOT gzip_result EQUAL 0)
+  message(FATAL_ERROR "gzip of ${NAME}.1 failed: ${gzip_result}")
+endif()

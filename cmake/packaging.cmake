@@ -50,8 +50,12 @@ else()
   add_custom_target(manpages ALL DEPENDS ${kal_man_pages})
   install(FILES ${kal_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   # Debian wants the changelog of a native package compressed.
-  file(ARCHIVE_CREATE OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz PATHS ${CMAKE_SOURCE_DIR}/packaging/changelog
-       FORMAT raw COMPRESSION GZip COMPRESSION_LEVEL 9)
+  # gzip -n: no time stamp in the header (lintian's package-contains-timestamped-gzip).
+  execute_process(COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/packaging/changelog
+                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/changelog.gz RESULT_VARIABLE gzip_result)
+  if(NOT gzip_result EQUAL 0)
+    message(FATAL_ERROR "gzip of the changelog failed: ${gzip_result}")
+  endif()
   install(FILES README.md ${CMAKE_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kalfetch5)
   set(CPACK_GENERATOR DEB)
