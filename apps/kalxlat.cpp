@@ -37,14 +37,19 @@ namespace {
 
 constexpr int kUsageError = 64;  // EX_USAGE
 
-int usage() {
+// The synopsis and the options, for the usage text and the help.
+void put_synopsis() {
   kal::put_line("usage: kalxlat RAWFILE [TYPES] [HEIGHT] [--csv] [--geojson] [--report]");
   kal::put_line("               [--antenna-offset ALONG[,ACROSS]] [--gps-lag SECONDS] [--max-hdop HDOP]");
   kal::put_line("  TYPES: output type letters X G D L S P I R (default X); HEIGHT: sensor height in m");
   kal::put_line("  --csv, --geojson: NAME.csv, NAME.geojson per survey file; --report: RAWSTEM.html");
-  kal::put_line("  --antenna-offset: metres from the GPS antenna to the sensor, forward (negative: towed");
-  kal::put_line("    behind) and to the right; --gps-lag: seconds a fix reaches the RAW file late;");
-  kal::put_line("    --max-hdop: fixes with a larger HDOP place no station");
+  kal::put_line("  --antenna-offset ALONG[,ACROSS]: metres from the GPS antenna to the sensor, forward");
+  kal::put_line("    (negative: towed behind) and to the right; --gps-lag SECONDS: how late a fix reaches");
+  kal::put_line("    the RAW file; --max-hdop HDOP: fixes with a larger HDOP place no station");
+}
+
+int usage() {
+  put_synopsis();
   return kUsageError;
 }
 
@@ -105,13 +110,7 @@ Request help_or_version(int argc, char** argv) {
 
 int help() {
   kal::put_line("kalxlat " KAL_VERSION ": transcribes a RAW file of the Kalvor sensor, once per type letter.");
-  kal::put_line("usage: kalxlat RAWFILE [TYPES] [HEIGHT] [--csv] [--geojson] [--report]");
-  kal::put_line("               [--antenna-offset ALONG[,ACROSS]] [--gps-lag SECONDS] [--max-hdop HDOP]");
-  kal::put_line("  TYPES: output type letters X G D L S P I R (default X); HEIGHT: sensor height in m");
-  kal::put_line("  --csv, --geojson: NAME.csv, NAME.geojson per survey file; --report: RAWSTEM.html");
-  kal::put_line("  --antenna-offset ALONG[,ACROSS]: metres from the GPS antenna to the sensor, forward");
-  kal::put_line("    (negative: towed behind) and to the right; --gps-lag SECONDS: how late a fix reaches");
-  kal::put_line("    the RAW file; --max-hdop HDOP: fixes with a larger HDOP place no station");
+  put_synopsis();
   kal::put_line("  The outputs are written beside the RAW file. Exit status: 0 when every");
   kal::put_line("  transcription succeeded, 3 when the RAW file cannot be opened, 64 for a wrong");
   kal::put_line("  command line, else the first transcription's error code.");
